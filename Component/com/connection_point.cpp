@@ -1,0 +1,211 @@
+#include "com/connection_point.h"
+
+#include <algorithm>
+
+namespace com {
+namespace {
+
+// A snapshot enumerator over AddRef'ed items; holds the module and its items alive.
+template <class Enum, class Item, class Traits>
+class Enumerator final : public Enum {
+public:
+    explicit Enumerator(std::vector<Item> items) : items_(std::move(items)) {
+        for (auto& item : items_) Traits::Hold(item);
+        ModuleLock();
+    }
+    ~Enumerator() {
+        for (auto& item : items_) Traits::Drop(item);
+        ModuleUnlock();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(Enum))) return E_NOINTERFACE;
+        *result = static_cast<Enum*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return left;
+    }
+
+    STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
+        if (!out || (count > 1 && !fetched)) return E_POINTER;
+        ULONG done = 0;
+        while (done < count && position_ < items_.size()) {
+            out[done] = items_[position_++];
+            Traits::Hold(out[done]);
+            ++done;
+        }
+        if (fetched) *fetched = done;
+        return done == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        const size_t left = items_.size() - position_;
+        position_ += std::min<size_t>(count, left);
+        return count <= left ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(Enum** result) override {
+        if (!result) return E_POINTER;
+        auto* clone = new (std::nothrow) Enumerator(items_);
+        *result = clone;
+        if (!clone) return E_OUTOFMEMORY;
+        clone->position_ = position_;
+        return S_OK;
+    }
+
+private:
+    LONG refs_ = 1;
+    std::vector<Item> items_;
+    size_t position_ = 0;
+};
+
+struct ConnectDataTraits {
+    static void Hold(CONNECTDATA& data) { data.pUnk->AddRef(); }
+    static void Drop(CONNECTDATA& data) { data.pUnk->Release(); }
+};
+struct PointTraits {
+    static void Hold(IConnectionPoint*& point) { point->AddRef(); }
+    static void Drop(IConnectionPoint*& point) { point->Release(); }
+};
+
+template <class Enum, class Item, class Traits>
+HRESULT MakeEnumerator(std::vector<Item> items, Enum** result) {
+    if (!result) return E_POINTER;
+    *result = new (std::nothrow) Enumerator<Enum, Item, Traits>(std::move(items));
+    return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+ConnectionPoint::~ConnectionPoint() {
+    for (auto& sink : sinks_) sink.dispatch->Release();
+}
+
+void ConnectionPoint::Invoke(DISPID id, const LONG* arguments, UINT count) {
+    // DISPPARAMS takes the arguments last first.
+    VARIANTARG args[4];
+    if (count > 4) count = 4;
+    for (UINT i = 0; i < count; ++i) {
+        VariantInit(&args[i]);
+        V_VT(&args[i]) = VT_I4;
+        V_I4(&args[i]) = arguments[count - 1 - i];
+    }
+    DISPPARAMS params{count ? args : nullptr, nullptr, count, 0};
+
+    // Work on a held copy: a sink may advise, unadvise or drop the container while it runs.
+    std::vector<IDispatch*> targets;
+    targets.reserve(sinks_.size());
+    for (auto& sink : sinks_) {
+        sink.dispatch->AddRef();
+        targets.push_back(sink.dispatch);
+    }
+    for (IDispatch* target : targets) {
+        VARIANT ignored;
+        VariantInit(&ignored);
+        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &ignored, nullptr, nullptr);
+        VariantClear(&ignored);
+    }
+    for (IDispatch* target : targets) target->Release();
+}
+
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** result) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
+    *result = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) ConnectionPoint::AddRef() { return container_.HoldReference(); }
+
+STDMETHODIMP_(ULONG) ConnectionPoint::Release() { return container_.ControllingUnknown()->Release(); }
+
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
+    if (!iid) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+    if (!container) return E_POINTER;
+    *container = &container_interface_;
+    container_interface_.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+    if (!cookie) return E_POINTER;
+    *cookie = 0;
+    if (!sink) return E_POINTER;
+    IDispatch* dispatch = nullptr;
+    // Script and host sinks often answer only IDispatch for an event dispinterface.
+    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&dispatch))) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    try {
+        sinks_.push_back({next_cookie_, dispatch});
+    } catch (const std::bad_alloc&) {
+        dispatch->Release();
+        return E_OUTOFMEMORY;
+    }
+    *cookie = next_cookie_++;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
+    auto found = std::find_if(sinks_.begin(), sinks_.end(), [cookie](const Sink& s) { return s.cookie == cookie; });
+    if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
+    IDispatch* dispatch = found->dispatch;
+    sinks_.erase(found);
+    dispatch->Release();
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) {
+    if (!connections) return E_POINTER;
+    *connections = nullptr;
+    std::vector<CONNECTDATA> items;
+    try {
+        for (auto& sink : sinks_) items.push_back({sink.dispatch, sink.cookie});
+        return MakeEnumerator<IEnumConnections, CONNECTDATA, ConnectDataTraits>(std::move(items), connections);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints** points) {
+    if (!points) return E_POINTER;
+    *points = nullptr;
+    try {
+        std::vector<IConnectionPoint*> items(ConnectionPoints().begin(), ConnectionPoints().end());
+        return MakeEnumerator<IEnumConnectionPoints, IConnectionPoint*, PointTraits>(std::move(items), points);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP ConnectionPointContainerImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
+    if (!point) return E_POINTER;
+    *point = nullptr;
+    for (ConnectionPoint* candidate : ConnectionPoints()) {
+        if (IsEqualIID(riid, candidate->Iid())) {
+            *point = candidate;
+            candidate->AddRef();
+            return S_OK;
+        }
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+}  // namespace com

@@ -1,0 +1,140 @@
+// RAII holders for the OLE Automation types, and the early-return helper used by COM methods.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#define RETURN_IF_FAILED(expr)                      \
+    do {                                            \
+        const HRESULT hr_checked_ = (expr);         \
+        if (FAILED(hr_checked_)) return hr_checked_; \
+    } while (0)
+
+namespace com {
+
+// Owns one BSTR (possibly null).
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(const wchar_t* text) : value_(text ? SysAllocString(text) : nullptr) {}
+    Bstr(const wchar_t* text, UINT length) : value_(SysAllocStringLen(text, length)) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    Bstr(Bstr&& other) noexcept : value_(other.Detach()) {}
+    Bstr& operator=(Bstr&& other) noexcept { Reset(other.Detach()); return *this; }
+    ~Bstr() { Reset(); }
+
+    // Copies a BSTR by its full length (embedded zero characters kept); null stays null.
+    static Bstr Copy(BSTR source) {
+        Bstr copy;
+        if (source) copy.value_ = SysAllocStringLen(source, SysStringLen(source));
+        return copy;
+    }
+
+    BSTR Get() const { return value_; }
+    BSTR* Put() { Reset(); return &value_; }
+    BSTR Detach() { return std::exchange(value_, nullptr); }
+    void Reset(BSTR value = nullptr) {
+        if (value_ != value && value_) SysFreeString(value_);
+        value_ = value;
+    }
+    UINT Length() const { return value_ ? SysStringLen(value_) : 0; }
+    bool Empty() const { return Length() == 0; }
+
+private:
+    BSTR value_ = nullptr;
+};
+
+// Owns one VARIANT, cleared on destruction.
+class Variant {
+public:
+    Variant() { VariantInit(&value_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    ~Variant() { VariantClear(&value_); }
+
+    VARIANT* Get() { return &value_; }
+    const VARIANT* Get() const { return &value_; }
+    VARIANT* Put() { VariantClear(&value_); return &value_; }
+    HRESULT CopyFrom(const VARIANT* source) { return VariantCopy(&value_, const_cast<VARIANT*>(source)); }
+    HRESULT CopyTo(VARIANT* destination) const {
+        VariantInit(destination);
+        return VariantCopy(destination, const_cast<VARIANT*>(&value_));
+    }
+    void Clear() { VariantClear(&value_); }
+
+private:
+    VARIANT value_;
+};
+
+// Owns one SAFEARRAY.
+class SafeArray {
+public:
+    SafeArray() = default;
+    explicit SafeArray(SAFEARRAY* array) : value_(array) {}
+    SafeArray(const SafeArray&) = delete;
+    SafeArray& operator=(const SafeArray&) = delete;
+    SafeArray(SafeArray&& other) noexcept : value_(other.Detach()) {}
+    SafeArray& operator=(SafeArray&& other) noexcept { Reset(other.Detach()); return *this; }
+    ~SafeArray() { Reset(); }
+
+    // A one-dimensional byte array with lower bound 1, the form blobs hand out.
+    static SafeArray Bytes(const void* data, uint32_t count);
+
+    SAFEARRAY* Get() const { return value_; }
+    SAFEARRAY* Detach() { return std::exchange(value_, nullptr); }
+    void Reset(SAFEARRAY* array = nullptr) {
+        if (value_ && value_ != array) SafeArrayDestroy(value_);
+        value_ = array;
+    }
+
+private:
+    SAFEARRAY* value_ = nullptr;
+};
+
+inline SafeArray SafeArray::Bytes(const void* data, uint32_t count) {
+    SAFEARRAYBOUND bound{count, 1};
+    SafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+    if (array.Get() && count != 0) {
+        void* elements = nullptr;
+        if (SUCCEEDED(SafeArrayAccessData(array.Get(), &elements))) {
+            memcpy(elements, data, count);
+            SafeArrayUnaccessData(array.Get());
+        } else {
+            array.Reset();
+        }
+    }
+    return array;
+}
+
+// Holds a SAFEARRAY's element data locked for the holder's lifetime.
+class SafeArrayAccess {
+public:
+    explicit SafeArrayAccess(SAFEARRAY* array) : array_(array) {
+        if (array_ && FAILED(SafeArrayAccessData(array_, &data_))) data_ = nullptr;
+    }
+    SafeArrayAccess(const SafeArrayAccess&) = delete;
+    SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
+    ~SafeArrayAccess() { if (data_) SafeArrayUnaccessData(array_); }
+    const uint8_t* Data() const { return static_cast<const uint8_t*>(data_); }
+    bool Ok() const { return data_ != nullptr; }
+
+private:
+    SAFEARRAY* array_;
+    void* data_ = nullptr;
+};
+
+// Element count of a one-dimensional array over its first dimension (upper - lower + 1).
+inline uint32_t SafeArrayCount(SAFEARRAY* array) {
+    if (!array || array->cDims == 0) return 0;
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return 0;
+    if (upper < lower) return 0;
+    return static_cast<uint32_t>(static_cast<int64_t>(upper) - lower + 1);
+}
+
+}  // namespace com

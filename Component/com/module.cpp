@@ -1,0 +1,184 @@
+#include "com/module.h"
+
+#include <oleauto.h>
+
+#include <atomic>
+#include <vector>
+
+#include "com/Ombrix.h"
+#include "com/holders.h"
+#include "com/object.h"
+#include "com/registrar.h"
+
+namespace com {
+namespace {
+
+std::atomic<long> g_lock_count{0};
+HMODULE g_module = nullptr;
+wchar_t g_module_path[MAX_PATH + 1];
+
+// Class objects are created once, on first request, under this lock.
+SRWLOCK g_class_objects_lock = SRWLOCK_INIT;
+std::vector<IClassFactory*> g_class_objects;
+
+// Type information per interface GUID, loaded once from the type library.
+SRWLOCK g_type_info_lock = SRWLOCK_INIT;
+ITypeLib* g_type_library = nullptr;
+struct CachedTypeInfo {
+    GUID guid;
+    ITypeInfo* info;
+};
+std::vector<CachedTypeInfo> g_type_infos;
+
+// The class object every class of the map uses: creates objects through the map's function.
+// The module's cache holds the first reference; references beyond it hold the module's lock.
+class ClassFactory final : public IClassFactory {
+public:
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+        *result = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        const LONG refs = InterlockedIncrement(&refs_);
+        if (refs == 2) ModuleLock();
+        return refs;
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 1) ModuleUnlock();
+        if (refs == 0) delete this;
+        return refs;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** result) override {
+        return create_(outer, riid, result);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock) {
+            ModuleLock();
+        } else {
+            ModuleUnlock();
+        }
+        return S_OK;
+    }
+
+private:
+    CreateFunction create_;
+    LONG refs_ = 1;
+};
+
+HRESULT LoadTypeLibrary(ITypeLib** library) {
+    if (SUCCEEDED(LoadRegTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, library))) return S_OK;
+    // Not registered (yet): the module carries the library as its resource TYPELIB 1.
+    return LoadTypeLibEx(ModulePath(), REGKIND_NONE, library);
+}
+
+}  // namespace
+
+void ModuleLock() { ++g_lock_count; }
+void ModuleUnlock() { --g_lock_count; }
+long ModuleLockCount() { return g_lock_count.load(); }
+
+HMODULE ModuleHandle() {
+    if (!g_module) {
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(&ModuleHandle), &g_module);
+    }
+    return g_module;
+}
+
+const wchar_t* ModulePath() {
+    if (!g_module_path[0]) GetModuleFileNameW(ModuleHandle(), g_module_path, MAX_PATH);
+    return g_module_path;
+}
+
+HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    AcquireSRWLockExclusive(&g_type_info_lock);
+    HRESULT hr = S_OK;
+    for (const auto& cached : g_type_infos) {
+        if (IsEqualGUID(cached.guid, guid)) {
+            *info = cached.info;
+            break;
+        }
+    }
+    if (!*info) {
+        if (!g_type_library) hr = LoadTypeLibrary(&g_type_library);
+        if (SUCCEEDED(hr)) hr = g_type_library->GetTypeInfoOfGuid(guid, info);
+        if (SUCCEEDED(hr)) {
+            try {
+                g_type_infos.push_back({guid, *info});
+            } catch (const std::bad_alloc&) {
+                (*info)->Release();
+                *info = nullptr;
+                hr = E_OUTOFMEMORY;
+            }
+        }
+    }
+    if (*info) (*info)->AddRef();
+    ReleaseSRWLockExclusive(&g_type_info_lock);
+    return hr;
+}
+
+void ModuleAttach(HMODULE module) {
+    g_module = module;
+    ModulePath();
+}
+
+void ModuleDetach(bool process_terminating) {
+    // At process exit other modules may already be gone: leave their objects alone.
+    if (process_terminating) return;
+    for (IClassFactory*& factory : g_class_objects) {
+        if (factory) factory->Release();
+        factory = nullptr;
+    }
+    for (auto& cached : g_type_infos) cached.info->Release();
+    g_type_infos.clear();
+    if (g_type_library) g_type_library->Release();
+    g_type_library = nullptr;
+}
+
+HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    const auto map = ObjectMap();
+    for (size_t i = 0; i < map.size(); ++i) {
+        if (!IsEqualCLSID(clsid, *map[i].clsid)) continue;
+        AcquireSRWLockExclusive(&g_class_objects_lock);
+        HRESULT hr = S_OK;
+        try {
+            if (g_class_objects.size() != map.size()) g_class_objects.resize(map.size(), nullptr);
+            if (!g_class_objects[i]) g_class_objects[i] = new ClassFactory(map[i].create);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+        IClassFactory* factory = SUCCEEDED(hr) ? g_class_objects[i] : nullptr;
+        ReleaseSRWLockExclusive(&g_class_objects_lock);
+        return factory ? factory->QueryInterface(riid, result) : hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT RegisterServer() {
+    for (const auto& entry : ObjectMap()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, true));
+    ITypeLib* library = nullptr;
+    RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &library));
+    const HRESULT hr = RegisterTypeLib(library, const_cast<LPOLESTR>(ModulePath()), nullptr);
+    library->Release();
+    return hr;
+}
+
+HRESULT UnregisterServer() {
+    for (const auto& entry : ObjectMap()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, false));
+    const HRESULT hr = UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    // A library that is already gone is not a failure of unregistration.
+    return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY ? S_OK : hr;
+}
+
+}  // namespace com

@@ -1,0 +1,217 @@
+// The COM class framework: reference counting with aggregation, interface maps,
+// type-library IDispatch and ISupportErrorInfo.
+//
+// A class is written as its bases, its interface map, its fields and its members:
+//
+//   class CThing : public com::DispatchImpl<IThing>,
+//                  public com::SupportErrorInfoImpl<&IID_IThing>,
+//                  public com::ObjectRoot {
+//   public:
+//       COM_INTERFACE_MAP(CThing,
+//           COM_INTERFACE(IThing),
+//           COM_INTERFACE(ISupportErrorInfo),
+//           COM_INTERFACE_AS(IDispatch, IThing))
+//       ...
+//   };
+//
+// and instantiated only as com::ComObject<CThing>, which supplies IUnknown.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+
+#include <new>
+#include <span>
+
+namespace com {
+
+// Module lock count: every live object, enumerator and LockServer(TRUE) holds one.
+void ModuleLock();
+void ModuleUnlock();
+long ModuleLockCount();
+
+// The type information of one interface of the component's type library (cached per module).
+HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** info);
+
+template <class Class>
+struct InterfaceEntry {
+    const IID* iid;
+    void* (*cast)(Class*);
+};
+
+template <class Class, class Interface, class Via = Interface>
+void* CastTo(Class* object) {
+    return static_cast<Interface*>(static_cast<Via*>(object));
+}
+
+#define COM_INTERFACE(I) ::com::InterfaceEntry<ThisClass>{&IID_##I, &::com::CastTo<ThisClass, I>}
+#define COM_INTERFACE_AS(I, Via) ::com::InterfaceEntry<ThisClass>{&IID_##I, &::com::CastTo<ThisClass, I, Via>}
+#define COM_INTERFACE_MAP(Class, ...)                                              \
+    using ThisClass = Class;                                                       \
+    static std::span<const ::com::InterfaceEntry<Class>> InterfaceMap() {          \
+        static const ::com::InterfaceEntry<Class> map[] = {__VA_ARGS__};           \
+        return map;                                                                \
+    }
+
+// State every COM object shares: its reference count and, when aggregated, its outer unknown.
+class ObjectRoot {
+public:
+    ObjectRoot() = default;
+    ObjectRoot(const ObjectRoot&) = delete;
+    ObjectRoot& operator=(const ObjectRoot&) = delete;
+    virtual ~ObjectRoot() = default;
+
+    // Second-phase construction; a failure destroys the object before it is handed out.
+    HRESULT FinalConstruct() { return S_OK; }
+
+    // The controlling unknown: the outer object's when aggregated, else the object's own.
+    virtual IUnknown* ControllingUnknown() = 0;
+
+    // Adds and drops a reference through the controlling unknown. Release reports whether the
+    // object is still alive afterwards.
+    ULONG HoldReference() { return ControllingUnknown()->AddRef(); }
+    bool DropReference() { return ControllingUnknown()->Release() != 0; }
+
+protected:
+    IUnknown* outer_ = nullptr;
+    ULONG refs_ = 0;
+
+    template <class>
+    friend class ComObject;
+};
+
+// The most derived class of every object: implements IUnknown over the class's interface map,
+// plain or aggregated.
+template <class Class>
+class ComObject final : public Class {
+public:
+    // Creates an object and returns it for riid. With an outer object only IID_IUnknown may be
+    // requested, and the result is the new object's non-delegating unknown.
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** result) {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        auto* object = new (std::nothrow) ComObject(outer);
+        if (!object) return E_OUTOFMEMORY;
+        object->inner_.AddRef();
+        HRESULT hr = object->FinalConstruct();
+        if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(riid, result);
+        object->inner_.Release();
+        return hr;
+    }
+
+    // Creates a plain object; the caller owns one reference and drops it with Release.
+    static HRESULT CreateInstance(ComObject** result) {
+        if (!result) return E_POINTER;
+        *result = nullptr;
+        auto* object = new (std::nothrow) ComObject(nullptr);
+        if (!object) return E_OUTOFMEMORY;
+        object->inner_.AddRef();
+        const HRESULT hr = object->FinalConstruct();
+        if (FAILED(hr)) {
+            object->inner_.Release();
+            return hr;
+        }
+        *result = object;
+        return S_OK;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        return this->outer_ ? this->outer_->QueryInterface(riid, result) : inner_.QueryInterface(riid, result);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return this->outer_ ? this->outer_->AddRef() : inner_.AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return this->outer_ ? this->outer_->Release() : inner_.Release(); }
+
+    IUnknown* ControllingUnknown() override { return this->outer_ ? this->outer_ : &inner_; }
+
+private:
+    explicit ComObject(IUnknown* outer) : inner_(this) {
+        this->outer_ = outer;
+        ModuleLock();
+    }
+    ~ComObject() override { ModuleUnlock(); }
+
+    // The non-delegating unknown that owns the reference count.
+    struct Inner final : IUnknown {
+        explicit Inner(ComObject* owner) : owner(owner) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+            if (!result) return E_POINTER;
+            *result = nullptr;
+            if (IsEqualIID(riid, IID_IUnknown)) {
+                *result = owner->outer_ ? static_cast<void*>(this) : owner->IdentityPointer();
+            } else {
+                for (const auto& entry : Class::InterfaceMap()) {
+                    if (IsEqualIID(riid, *entry.iid)) {
+                        *result = entry.cast(owner);
+                        break;
+                    }
+                }
+                if (!*result) return E_NOINTERFACE;
+            }
+            static_cast<IUnknown*>(*result)->AddRef();
+            return S_OK;
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return ++owner->refs_; }
+        STDMETHODIMP_(ULONG) Release() override {
+            const ULONG left = --owner->refs_;
+            if (left == 0) {
+                // Keep re-entrant AddRef/Release pairs during destruction from deleting twice.
+                owner->refs_ = 0x40000000;
+                delete owner;
+            }
+            return left;
+        }
+        ComObject* owner;
+    };
+
+    // Object identity when not aggregated: the first interface of the map.
+    void* IdentityPointer() { return Class::InterfaceMap()[0].cast(this); }
+
+    Inner inner_;
+};
+
+// IDispatch served from the component's type library for interface I.
+template <class I>
+class DispatchImpl : public I {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return com::GetTypeInfo(__uuidof(I), info);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        ITypeInfo* info = nullptr;
+        HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
+        if (FAILED(hr)) return hr;
+        hr = info->GetIDsOfNames(names, count, ids);
+        info->Release();
+        return hr;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argument_error) override {
+        ITypeInfo* info = nullptr;
+        HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
+        if (FAILED(hr)) return hr;
+        hr = info->Invoke(static_cast<I*>(this), id, flags, params, result, exception, argument_error);
+        info->Release();
+        return hr;
+    }
+};
+
+// ISupportErrorInfo answering S_OK for the listed interfaces and S_FALSE for every other.
+template <const IID*... Supported>
+class SupportErrorInfoImpl : public ISupportErrorInfo {
+public:
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return ((IsEqualIID(riid, *Supported)) || ...) ? S_OK : S_FALSE;
+    }
+};
+
+}  // namespace com

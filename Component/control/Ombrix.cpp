@@ -1,0 +1,282 @@
+#include "control/Ombrix.h"
+
+#include <cwchar>
+
+#include "binding/fips_mode.h"
+#include "control/debug_log.h"
+#include "control/errors.h"
+#include "control/process_settings.h"
+
+namespace ombrix {
+namespace {
+
+constexpr DISPID kDispidDone = 0;
+constexpr DISPID kDispidProgress = 1;
+constexpr DISPID kDispidProgress64 = 2;
+
+// How long the about box waits for a user before it closes itself, so that an unattended
+// script or test run is never held up for long.
+constexpr DWORD kAboutTimeoutMs = 10000;
+
+VARIANT_BOOL ToVariantBool(int32_t flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
+
+HRESULT CopyString(BSTR source, BSTR* destination) {
+    if (!destination) return E_POINTER;
+    *destination = nullptr;
+    if (!source) return S_OK;
+    *destination = SysAllocStringLen(source, SysStringLen(source));
+    return *destination ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+AlgorithmSizes SizesOfType(int32_t type) {
+    switch (type) {
+        case DES: return {8, 8};
+        case TripleDES: return {24, 8};
+        case AES: return {16, 16};
+        case AES192: return {24, 16};
+        case AES256: return {32, 16};
+        case Blowfish:
+        case Cast:
+        case RC2:
+        case RC5: return {16, 8};
+        case RC4: return {16, 1};
+        case UNIXcrypt:
+        case UNIXcrypt3: return {8, 0};
+        case MD5: return {0, 16};
+        case SHA1: return {0, 20};
+        case SHA256: return {0, 32};
+        case SHA512: return {0, 64};
+        case SHA384: return {0, 48};
+        case CRC16: return {0, 2};
+        case CRC32: return {0, 4};
+        default: return {0, 0};
+    }
+}
+
+bool IsSupportedType(int32_t type) {
+    return (type >= DES && type <= UNIXcrypt3) || (type >= MD5 && type <= CRC32) || type == RSA || type == DSA ||
+           type == RSASHA1 || type == DSASHA1 || type == None;
+}
+
+bool IsExcludedInFipsMode(int32_t type) { return (type >= Blowfish && type <= RC5) || type == MD5; }
+
+COmbrix::COmbrix() { SetIvRegisterLength(SizesOfType(type_).block_size); }
+
+COmbrix::~COmbrix() {
+    secret_key_.Clear();
+    init_vector_.Clear();
+    if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Ombrix destroyed\r\n");
+}
+
+HRESULT COmbrix::Error(int32_t code) const { return ReportError(code, kProgId); }
+
+void COmbrix::SetIvRegisterLength(uint32_t length) {
+    const uint32_t current = iv_register_.Length();
+    if (length < current) {
+        iv_register_.ConsumeEnd(current - length);
+    } else if (length > current) {
+        iv_register_.AppendSpace(length - current);
+    }
+}
+
+bool COmbrix::Fire(DISPID id, std::initializer_list<LONG> arguments) {
+    if (!fire_events_) return true;
+    HoldReference();
+    events_.Invoke(id, arguments.begin(), static_cast<UINT>(arguments.size()));
+    return DropReference();
+}
+
+bool COmbrix::FireProgress(uint64_t position, uint64_t total) {
+    const auto low = [](uint64_t value) { return static_cast<LONG>(static_cast<uint32_t>(value)); };
+    const auto high = [](uint64_t value) { return static_cast<LONG>(static_cast<uint32_t>(value >> 32)); };
+    if ((total >> 32) == 0) return Fire(kDispidProgress, {low(position), low(total)});
+    return Fire(kDispidProgress64, {high(position), low(position), high(total), low(total)});
+}
+
+bool COmbrix::FireDone() { return Fire(kDispidDone, {}); }
+
+STDMETHODIMP COmbrix::get_type(CryptoTypes* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<CryptoTypes>(type_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_type(CryptoTypes value) {
+    if (!IsSupportedType(value)) return Error(kErrTypeNotSupported);
+    if (FipsMode() && IsExcludedInFipsMode(value)) return Error(kErrFipsUnsupported);
+    type_ = value;
+    modified_ = true;
+    SetIvRegisterLength(SizesOfType(type_).block_size);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_SecretKey(VARIANT* value) {
+    if (!value) return E_POINTER;
+    return secret_key_.CopyTo(value);
+}
+
+STDMETHODIMP COmbrix::get_InitVector(VARIANT* value) {
+    if (!value) return E_POINTER;
+    return init_vector_.CopyTo(value);
+}
+
+STDMETHODIMP COmbrix::get_BlockSize(short* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<short>(SizesOfType(type_).block_size);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_KeySize(short* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<short>(SizesOfType(type_).key_size);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = ToVariantBool(optimized_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Optimized(VARIANT_BOOL value) {
+    optimized_ = value != 0;
+    modified_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::About() {
+    // MessageBoxTimeoutW is exported by user32 but not declared by the SDK headers.
+    using MessageBoxTimeoutFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
+    static const wchar_t kText[] =
+        L"Ombrix 2.2.5.115\n\nCryptography component: encryption, digests, HMAC, signatures and "
+        L"Authenticode code signing.\n\nCopyright (c) Kestrane!";
+    const UINT style = MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND;
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto timed = user32 ? reinterpret_cast<MessageBoxTimeoutFn>(reinterpret_cast<void*>(GetProcAddress(user32, "MessageBoxTimeoutW"))) : nullptr;
+    if (timed) {
+        timed(nullptr, kText, L"About Ombrix", style, 0, kAboutTimeoutMs);
+    } else {
+        MessageBoxW(nullptr, kText, L"About Ombrix", style);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Version(BSTR* value) {
+    if (!value) return E_POINTER;
+    wchar_t text[32];
+    const bool fips = !fips_.Empty() && FipsMode();
+    swprintf(text, 32, L"%hs%ls", kVersion, fips ? L" (FIPS)" : L"");
+    *value = SysAllocString(text);
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP COmbrix::put_Version(BSTR) { return S_OK; }
+
+STDMETHODIMP COmbrix::Abort() {
+    abort_request_ = 1;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = ToVariantBool(fire_events_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_FireEvents(VARIANT_BOOL value) {
+    fire_events_ = value != 0;
+    modified_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_DebugFile(BSTR* value) { return CopyString(debug_file_.Get(), value); }
+
+STDMETHODIMP COmbrix::put_DebugFile(BSTR value) {
+    com::Bstr copy = com::Bstr::Copy(value);
+    if (value && !copy.Get()) {
+        debug_file_.Reset();
+        return E_OUTOFMEMORY;
+    }
+    debug_file_ = std::move(copy);
+    if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "New instance of Ombrix started\r\n");
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Mode(CryptoModes* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<CryptoModes>(mode_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Mode(CryptoModes value) {
+    mode_ = value;
+    modified_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Padding(CryptoPadding* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<CryptoPadding>(padding_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Padding(CryptoPadding value) {
+    padding_ = value;
+    modified_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Compression(CryptoCompression* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<CryptoCompression>(compression_);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Compression(CryptoCompression value) {
+    compression_ = value;
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Language(LanguageEnum* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<LanguageEnum>(Language());
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Language(LanguageEnum value) {
+    SetLanguage(value);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_Encoding(LONG* value) {
+    if (!value) return E_POINTER;
+    *value = TextCodePage();
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::put_Encoding(LONG value) {
+    SetTextCodePage(value);
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::get_FIPS(BSTR* value) { return CopyString(fips_.Get(), value); }
+
+// Key intake, the FIPS binding and the operations arrive with their own subsystems.
+STDMETHODIMP COmbrix::put_SecretKey(VARIANT) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::put_InitVector(VARIANT) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::put_FIPS(BSTR) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Encrypt(IBlob*, IBlob*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Decrypt(IBlob*, IBlob*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Sign(IBlob*, IBlob*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Verify(IBlob*, IBlob*, VARIANT_BOOL*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Digest(IBlob*, IBlob*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::HMAC(IBlob*, IBlob*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::VerifyEXE(IBlob*, ICertificate** certificate) {
+    if (certificate) *certificate = nullptr;
+    return E_NOTIMPL;
+}
+STDMETHODIMP COmbrix::SignEXE(IBlob*, IBlob*, VARIANT, VARIANT, VARIANT) { return E_NOTIMPL; }
+
+}  // namespace ombrix

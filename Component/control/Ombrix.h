@@ -1,0 +1,133 @@
+// COmbrix: the scriptable control that holds the settings of every operation and fires
+// Progress, Progress64 and Done.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "com/Ombrix.h"
+#include "com/connection_point.h"
+#include "com/holders.h"
+#include "com/object.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+class COmbrix : public com::DispatchImpl<IOmbrix>,
+                public com::SupportErrorInfoImpl<&IID_IOmbrix>,
+                public com::ConnectionPointContainerImpl,
+                public com::ObjectRoot {
+public:
+    static constexpr wchar_t kProgId[] = L"Kestrane.Ombrix.1";
+    static constexpr char kVersion[] = "2.2.5.115";
+
+    COM_INTERFACE_MAP(COmbrix,
+        COM_INTERFACE(IOmbrix),
+        COM_INTERFACE_AS(IDispatch, IOmbrix),
+        COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE(IConnectionPointContainer))
+
+    COmbrix();
+    ~COmbrix() override;
+
+    // IOmbrix
+    STDMETHODIMP get_type(CryptoTypes* value) override;
+    STDMETHODIMP put_type(CryptoTypes value) override;
+    STDMETHODIMP Encrypt(IBlob* data, IBlob* out_blob) override;
+    STDMETHODIMP Decrypt(IBlob* data, IBlob* out_blob) override;
+    STDMETHODIMP get_SecretKey(VARIANT* value) override;
+    STDMETHODIMP put_SecretKey(VARIANT value) override;
+    STDMETHODIMP Sign(IBlob* data, IBlob* out_blob) override;
+    STDMETHODIMP Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) override;
+    STDMETHODIMP Digest(IBlob* data, IBlob* out_blob) override;
+    STDMETHODIMP get_BlockSize(short* value) override;
+    STDMETHODIMP get_KeySize(short* value) override;
+    STDMETHODIMP get_Optimized(VARIANT_BOOL* value) override;
+    STDMETHODIMP put_Optimized(VARIANT_BOOL value) override;
+    STDMETHODIMP About() override;
+    STDMETHODIMP get_Version(BSTR* value) override;
+    STDMETHODIMP put_Version(BSTR value) override;
+    STDMETHODIMP Abort() override;
+    STDMETHODIMP get_FireEvents(VARIANT_BOOL* value) override;
+    STDMETHODIMP put_FireEvents(VARIANT_BOOL value) override;
+    STDMETHODIMP get_DebugFile(BSTR* value) override;
+    STDMETHODIMP put_DebugFile(BSTR value) override;
+    STDMETHODIMP get_InitVector(VARIANT* value) override;
+    STDMETHODIMP put_InitVector(VARIANT value) override;
+    STDMETHODIMP get_Mode(CryptoModes* value) override;
+    STDMETHODIMP put_Mode(CryptoModes value) override;
+    STDMETHODIMP get_Padding(CryptoPadding* value) override;
+    STDMETHODIMP put_Padding(CryptoPadding value) override;
+    STDMETHODIMP get_Compression(CryptoCompression* value) override;
+    STDMETHODIMP put_Compression(CryptoCompression value) override;
+    STDMETHODIMP get_Language(LanguageEnum* value) override;
+    STDMETHODIMP put_Language(LanguageEnum value) override;
+    STDMETHODIMP HMAC(IBlob* data, IBlob* out_blob) override;
+    STDMETHODIMP VerifyEXE(IBlob* data, ICertificate** certificate) override;
+    STDMETHODIMP SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
+                         VARIANT url) override;
+    STDMETHODIMP get_FIPS(BSTR* value) override;
+    STDMETHODIMP put_FIPS(BSTR value) override;
+    STDMETHODIMP get_Encoding(LONG* value) override;
+    STDMETHODIMP put_Encoding(LONG value) override;
+
+    // Events. Each returns false when the firing destroyed the control; the caller must then
+    // touch nothing of it. Progress64 replaces Progress when the total needs more than 32 bits.
+    bool FireProgress(uint64_t position, uint64_t total);
+    bool FireDone();
+
+    // The needs-saving flag reported by the persistence interfaces.
+    bool IsModified() const { return modified_; }
+    void SetModified(bool modified) { modified_ = modified; }
+
+    // State read by the operations.
+    int32_t Type() const { return type_; }
+    int32_t ModeValue() const { return mode_; }
+    int32_t PaddingValue() const { return padding_; }
+    int32_t CompressionValue() const { return compression_; }
+    bool OptimizedValue() const { return optimized_ != 0; }
+    bool AbortRequested() const { return abort_request_ != 0; }
+    BSTR DebugFileValue() const { return debug_file_.Get(); }
+    Buffer& IvRegister() { return iv_register_; }
+
+protected:
+    std::span<com::ConnectionPoint* const> ConnectionPoints() override { return connection_points_; }
+
+private:
+    HRESULT Error(int32_t code) const;
+    bool Fire(DISPID id, std::initializer_list<LONG> arguments);
+    // Sets the IV register's length, keeping its bytes (growth exposes what the array holds).
+    void SetIvRegisterLength(uint32_t length);
+
+    int32_t type_ = AES;
+    com::Variant secret_key_;
+    com::Variant init_vector_;
+    Buffer key_bytes_;
+    Buffer iv_register_;
+    int32_t certificate_handle_ = 0;
+    int32_t optimized_ = 1;
+    int32_t abort_request_ = 0;
+    int32_t fire_events_ = 1;
+    com::Bstr debug_file_;
+    com::Bstr fips_;
+    int32_t mode_ = ECB;
+    int32_t padding_ = PadNull;
+    int32_t compression_ = NoCompression;
+    bool modified_ = true;
+
+    com::ConnectionPoint events_{*this, *this, DIID__IOmbrixEvents};
+    com::ConnectionPoint* const connection_points_[1] = {&events_};
+};
+
+// Key and block size in bytes of a Type's algorithm; both 0 for Types without one.
+struct AlgorithmSizes {
+    uint16_t key_size;
+    uint16_t block_size;
+};
+AlgorithmSizes SizesOfType(int32_t type);
+
+// Whether `type` names an algorithm of the component, and whether FIPS mode excludes it.
+bool IsSupportedType(int32_t type);
+bool IsExcludedInFipsMode(int32_t type);
+
+}  // namespace ombrix
