@@ -1,0 +1,60 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "com/holders.h"
+
+namespace test {
+
+using Microsoft::WRL::ComPtr;
+
+// The thread's current error information as (description, source, guid).
+struct ErrorInfoFields {
+    std::wstring description;
+    std::wstring source;
+    GUID guid{};
+    bool present = false;
+};
+
+inline ErrorInfoFields TakeErrorInfo() {
+    ErrorInfoFields fields;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return fields;
+    fields.present = true;
+    com::Bstr description, source;
+    info->GetDescription(description.Put());
+    info->GetSource(source.Put());
+    info->GetGUID(&fields.guid);
+    if (description.Get()) fields.description = description.Get();
+    if (source.Get()) fields.source = source.Get();
+    return fields;
+}
+
+// A fresh path in the temporary directory (the file does not exist).
+inline std::wstring TempPath(const wchar_t* name) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring path = std::wstring(dir) + name;
+    DeleteFileW(path.c_str());
+    return path;
+}
+
+inline std::string ReadFileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got) bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+}  // namespace test
