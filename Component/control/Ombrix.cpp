@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "binding/fips_mode.h"
+#include "binding/fips.h"
 #include "control/debug_log.h"
 #include "control/errors.h"
 #include "control/process_settings.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "binding/fips_mode.h"
+#include "binding/fips.h"
 #include "control/errors.h"
 #include "test_util.h"
 

@@ -1,0 +1,71 @@
+// The crypto library binding: one process-wide table through which the module makes every
+// call into the crypto library. It normally points at the OpenSSL linked into the module;
+// BindCryptoLibrary can point it at an external FIPS-capable build instead.
+#pragma once
+
+#ifndef OPENSSL_SUPPRESS_DEPRECATED
+#define OPENSSL_SUPPRESS_DEPRECATED  // the low-level cipher and RSA/DSA calls are deprecated in 3.0
+#endif
+#include <openssl/aes.h>
+#include <openssl/asn1.h>
+#include <openssl/asn1t.h>
+#include <openssl/bio.h>
+#include <openssl/blowfish.h>
+#include <openssl/bn.h>
+#include <openssl/cast.h>
+#include <openssl/des.h>
+#include <openssl/dh.h>
+#include <openssl/dsa.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/md4.h>
+#include <openssl/md5.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/rand.h>
+#include <openssl/rc2.h>
+#include <openssl/rc4.h>
+#include <openssl/rc5.h>
+#include <openssl/rsa.h>
+#include <openssl/stack.h>
+#include <openssl/x509.h>
+
+#include "binding/fips.h"
+
+// OpenSSL 3.0 keeps some removed names as macros; the table's members carry those names.
+#undef EVP_MD_CTX_create
+#undef EVP_MD_CTX_destroy
+#undef OPENSSL_add_all_algorithms_conf
+#undef sk_value
+#undef sk_num
+
+namespace ombrix {
+
+// Entries that the linked OpenSSL 3.0 does not provide, with their OpenSSL 1.0.2 signatures.
+using FipsModeFunction = int (*)(void);
+using FipsModeSetFunction = int (*)(int);
+using I2dAsn1BytesFunction = int (*)(ASN1_STRING* a, unsigned char** pp, int tag, int xclass);
+
+struct CryptoBinding {
+#define ENTRY(name) decltype(&::name) name;
+#define RENAMED(name, successor) decltype(&::successor) name;
+#define FIPS_SWITCH(name, type) type name;
+#define UNLINKED(name, type) type name;
+#define LINKED_ONLY(name) decltype(&::name) name;
+#include "binding/entries.h"
+#undef ENTRY
+#undef RENAMED
+#undef FIPS_SWITCH
+#undef UNLINKED
+#undef LINKED_ONLY
+};
+
+inline constexpr int kCryptoBindingEntries = 146;
+static_assert(sizeof(CryptoBinding) == kCryptoBindingEntries * sizeof(void*));
+
+// The bound table. Rebinding rewrites it in place; callers read it at each call.
+const CryptoBinding& Crypto();
+
+}  // namespace ombrix
