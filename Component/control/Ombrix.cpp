@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "binding/fips.h"
+#include "blobs/text_encoding.h"
 #include "control/debug_log.h"
 #include "control/errors.h"
 #include "control/process_settings.h"
@@ -263,14 +264,43 @@ STDMETHODIMP COmbrix::put_Encoding(LONG value) {
 
 STDMETHODIMP COmbrix::get_FIPS(BSTR* value) { return CopyString(fips_.Get(), value); }
 
-// Key intake, the FIPS binding and the operations arrive with their own subsystems.
+// Every put first leaves FIPS mode, so that putting the same name again reloads the library.
+STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
+    const uint32_t length = value ? static_cast<uint32_t>(wcsnlen(value, SysStringLen(value))) : 0;
+    if (FipsMode()) BindCryptoLibrary(nullptr);
+    if (length) {
+        std::string name;
+        if (!NarrowAnsi(value, length, name)) return E_OUTOFMEMORY;
+        if (const int code = BindCryptoLibrary(name.c_str())) return Error(code);
+    }
+    com::Bstr copy = com::Bstr::Copy(value);
+    if (value && !copy.Get()) return E_OUTOFMEMORY;
+    fips_ = std::move(copy);
+    return S_OK;
+}
+
+int32_t COmbrix::FipsLibraryCheck() const { return !fips_.Empty() && !FipsMode() ? kErrFipsLoad : kErrNone; }
+
+// Key intake and the operations arrive with their own subsystems; the operations that need
+// the FIPS library already refuse to run without it.
 STDMETHODIMP COmbrix::put_SecretKey(VARIANT) { return E_NOTIMPL; }
 STDMETHODIMP COmbrix::put_InitVector(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::put_FIPS(BSTR) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::Encrypt(IBlob*, IBlob*) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::Decrypt(IBlob*, IBlob*) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::Sign(IBlob*, IBlob*) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::Verify(IBlob*, IBlob*, VARIANT_BOOL*) { return E_NOTIMPL; }
+STDMETHODIMP COmbrix::Encrypt(IBlob*, IBlob*) {
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    return E_NOTIMPL;
+}
+STDMETHODIMP COmbrix::Decrypt(IBlob*, IBlob*) {
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    return E_NOTIMPL;
+}
+STDMETHODIMP COmbrix::Sign(IBlob*, IBlob*) {
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    return E_NOTIMPL;
+}
+STDMETHODIMP COmbrix::Verify(IBlob*, IBlob*, VARIANT_BOOL*) {
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    return E_NOTIMPL;
+}
 STDMETHODIMP COmbrix::Digest(IBlob*, IBlob*) { return E_NOTIMPL; }
 STDMETHODIMP COmbrix::HMAC(IBlob*, IBlob*) { return E_NOTIMPL; }
 STDMETHODIMP COmbrix::VerifyEXE(IBlob*, ICertificate** certificate) {

@@ -95,6 +95,8 @@ protected:
 
 private:
     HRESULT Error(int32_t code) const;
+    // 33016 when this control names a FIPS library but the process is not in FIPS mode.
+    int32_t FipsLibraryCheck() const;
     bool Fire(DISPID id, std::initializer_list<LONG> arguments);
     // Sets the IV register's length, keeping its bytes (growth exposes what the array holds).
     void SetIvRegisterLength(uint32_t length);

@@ -1,5 +1,7 @@
 #include "crypto/buffer.h"
 
+#include "binding/binding.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -143,4 +145,71 @@ TEST(Buffer, ClearKeepsTheArrayAndItsBytes) {
     EXPECT_EQ(buffer.Length(), 0u);
     EXPECT_EQ(std::memcmp(buffer.Array(), "secret", 6), 0);
 }
+// An owned big number made from big-endian bytes through the binding.
+struct BigNumber {
+    explicit BigNumber(const std::string& bytes = {})
+        : value(ombrix::Crypto().BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                           static_cast<int>(bytes.size()), nullptr)) {}
+    ~BigNumber() { ombrix::Crypto().BN_free(value); }
+    std::string Bytes() const {
+        std::string bytes(static_cast<size_t>((ombrix::Crypto().BN_num_bits(value) + 7) / 8), '\0');
+        ombrix::Crypto().BN_bn2bin(value, reinterpret_cast<unsigned char*>(bytes.data()));
+        return bytes;
+    }
+    BIGNUM* value;
+};
+
+TEST(Buffer, PutBignum2WritesSshMpints) {
+    const struct {
+        std::string magnitude, encoded;
+    } cases[] = {
+        {std::string("\x80", 1), std::string("\0\0\0\x02\0\x80", 6)},
+        {std::string("\x7f", 1), std::string("\0\0\0\x01\x7f", 5)},
+        {std::string(), std::string("\0\0\0\0", 4)},
+        {std::string("\x00\x01\x02", 3), std::string("\0\0\0\x02\x01\x02", 6)},  // leading zeros dropped
+        {std::string("\xff\x00\x00\x01", 4), std::string("\0\0\0\x05\0\xff\x00\x00\x01", 9)},
+    };
+    for (const auto& c : cases) {
+        Buffer buffer;
+        BigNumber number(c.magnitude);
+        ASSERT_NE(number.value, nullptr);
+        EXPECT_TRUE(buffer.PutBignum2(number.value));
+        EXPECT_EQ(Content(buffer), c.encoded);
+    }
+}
+
+TEST(Buffer, GetBignum2ReadsUnsignedMagnitudesAndRoundTrips) {
+    Buffer buffer;
+    BigNumber big(std::string(300, '\xa5'));  // 2400 bits, top bit set
+    ASSERT_TRUE(buffer.PutBignum2(big.value));
+    BigNumber read;
+    EXPECT_EQ(buffer.GetBignum2(read.value), 301u);
+    EXPECT_EQ(read.Bytes(), std::string(300, '\xa5'));
+    EXPECT_EQ(buffer.Length(), 0u);
+
+    // A leading zero byte carries no sign.
+    buffer.PutString("\0\x80", 2);
+    EXPECT_EQ(buffer.GetBignum2(read.value), 2u);
+    EXPECT_EQ(read.Bytes(), std::string("\x80", 1));
+}
+
+TEST(Buffer, GetBignum2OfAMissingOrOverlongStringIsZero) {
+    BigNumber read(std::string("\x12\x34", 2));
+    Buffer over;
+    over.PutInt(262145);
+    over.AppendSpace(262145);
+    EXPECT_EQ(over.GetBignum2(read.value), 0u);
+    EXPECT_EQ(read.Bytes(), "");
+
+    BigNumber again(std::string("\x12", 1));
+    Buffer truncated;
+    truncated.PutInt(10);
+    truncated.Append("abc", 3);  // fewer bytes than declared
+    EXPECT_EQ(truncated.GetBignum2(again.value), 0u);
+    EXPECT_EQ(again.Bytes(), "");
+
+    Buffer empty;
+    EXPECT_EQ(empty.GetBignum2(again.value), 0u);
+}
+
 }  // namespace

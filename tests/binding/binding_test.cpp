@@ -1,0 +1,124 @@
+// The crypto library binding: the linked table, and every path of binding an external
+// FIPS-capable library, checked with the stand-in libraries built beside the tests.
+#include "binding/binding.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "binding/fips_library.h"
+#include "control/error_codes.h"
+#include "crypto/buffer.h"
+
+namespace {
+
+using ombrix::BindCryptoLibrary;
+using ombrix::Crypto;
+using ombrix::FipsMode;
+
+FipsLibraryCounters* CountersOf(const char* library) {
+    HMODULE module = GetModuleHandleA(library);
+    if (!module) return nullptr;
+    auto counters = reinterpret_cast<FipsLibraryCountersFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "fips_library_counters")));
+    return counters ? counters() : nullptr;
+}
+
+void* ExportOf(const char* library, const char* name) {
+    HMODULE module = GetModuleHandleA(library);
+    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
+// The table points into the OpenSSL linked into this program.
+void ExpectLinkedTable() {
+    EXPECT_FALSE(FipsMode());
+    EXPECT_EQ(Crypto().FIPS_mode, nullptr);
+    EXPECT_EQ(Crypto().FIPS_mode_set, nullptr);
+    EXPECT_EQ(Crypto().BN_new, &::BN_new);
+    EXPECT_EQ(Crypto().EVP_MD_CTX_create, &::EVP_MD_CTX_new);
+    EXPECT_EQ(Crypto().HMAC_CTX_init, &::HMAC_CTX_new);
+    EXPECT_EQ(Crypto().sk_num, &::OPENSSL_sk_num);
+    EXPECT_EQ(Crypto().RC5_32_set_key, &::RC5_32_set_key);
+    EXPECT_EQ(Crypto().i2d_ASN1_bytes, nullptr);
+}
+
+class Binding : public ::testing::Test {
+protected:
+    void TearDown() override { BindCryptoLibrary(nullptr); }
+};
+
+TEST_F(Binding, StartsBoundToTheLinkedLibrary) {
+    ExpectLinkedTable();
+    EXPECT_EQ(BindCryptoLibrary(nullptr), 0);
+    EXPECT_EQ(BindCryptoLibrary(""), 0);
+    ExpectLinkedTable();
+}
+
+TEST_F(Binding, LibrarySwitchedIntoFipsModeServesEveryEntry) {
+    ASSERT_EQ(BindCryptoLibrary("fips_switch_ok.dll"), 0);
+    EXPECT_TRUE(FipsMode());
+    FipsLibraryCounters* counters = CountersOf("fips_switch_ok.dll");
+    ASSERT_NE(counters, nullptr);
+    EXPECT_EQ(counters->mode_set_calls, 1);
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().BN_new), ExportOf("fips_switch_ok.dll", "BN_new"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().HMAC_CTX_init), ExportOf("fips_switch_ok.dll", "HMAC_CTX_init"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().i2d_ASN1_bytes), ExportOf("fips_switch_ok.dll", "i2d_ASN1_bytes"));
+    EXPECT_NE(Crypto().FIPS_mode, nullptr);
+    // The RC5-32 entries are not looked up in a FIPS library.
+    EXPECT_EQ(Crypto().RC5_32_encrypt, nullptr);
+
+    // The module's big-number work now runs inside the loaded library.
+    const long before = counters->crypto_calls;
+    BIGNUM* value = Crypto().BN_new();
+    ASSERT_NE(value, nullptr);
+    ombrix::Buffer buffer;
+    EXPECT_TRUE(buffer.PutBignum2(value));
+    EXPECT_EQ(buffer.GetBignum2(value), 0u);
+    Crypto().BN_free(value);
+    EXPECT_EQ(counters->crypto_calls - before, 2);  // BN_num_bits, BN_bin2bn
+
+    EXPECT_EQ(BindCryptoLibrary(nullptr), 0);
+    EXPECT_EQ(GetModuleHandleA("fips_switch_ok.dll"), nullptr) << "the library must be unloaded";
+    ExpectLinkedTable();
+}
+
+TEST_F(Binding, BindingTheSameLibraryAgainReloadsIt) {
+    ASSERT_EQ(BindCryptoLibrary("fips_switch_ok.dll"), 0);
+    ASSERT_EQ(BindCryptoLibrary("fips_switch_ok.dll"), 0);
+    EXPECT_TRUE(FipsMode());
+    // A fresh load: the switch was called again in a new instance of the library.
+    ASSERT_NE(CountersOf("fips_switch_ok.dll"), nullptr);
+    EXPECT_EQ(CountersOf("fips_switch_ok.dll")->mode_set_calls, 1);
+    BindCryptoLibrary(nullptr);
+    EXPECT_EQ(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
+}
+
+TEST_F(Binding, LibraryAlreadyInFipsModeIsNotSwitched) {
+    ASSERT_EQ(BindCryptoLibrary("fips_already_on.dll"), 0);
+    EXPECT_TRUE(FipsMode());
+    ASSERT_NE(CountersOf("fips_already_on.dll"), nullptr);
+    EXPECT_EQ(CountersOf("fips_already_on.dll")->mode_set_calls, 0);
+}
+
+struct FailingLibrary {
+    const char* file;
+    int code;
+};
+
+class BindingFailure : public Binding, public ::testing::WithParamInterface<FailingLibrary> {};
+
+TEST_P(BindingFailure, FallsBackToTheLinkedLibraryAndUnloads) {
+    // Start from FIPS mode to see that a failure also leaves it.
+    ASSERT_EQ(BindCryptoLibrary("fips_switch_ok.dll"), 0);
+    EXPECT_EQ(BindCryptoLibrary(GetParam().file), GetParam().code);
+    ExpectLinkedTable();
+    EXPECT_EQ(GetModuleHandleA(GetParam().file), nullptr);
+    EXPECT_EQ(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, BindingFailure,
+                         ::testing::Values(FailingLibrary{"fips_switch_fails.dll", ombrix::kErrFipsInit},
+                                           FailingLibrary{"fips_no_md4_init.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"fips_no_switch.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"no_such_fips_library.dll", ombrix::kErrFipsLoad}));
+
+}  // namespace

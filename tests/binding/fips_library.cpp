@@ -1,0 +1,50 @@
+// A stand-in for an external FIPS-capable crypto library. Every binding entry is exported by
+// name from the .def file that the build generates, forwarding to the OpenSSL linked in here;
+// this file adds the FIPS switch functions in the variant chosen by FIPS_SWITCH_BEHAVIOUR,
+// a stub for the entry OpenSSL 3.0 no longer has, and counters that let the tests see which
+// library did the work.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+
+#include "fips_library.h"
+
+namespace {
+FipsLibraryCounters g_counters;
+[[maybe_unused]] int g_fips_on = FIPS_SWITCH_BEHAVIOUR == FIPS_SWITCH_ALREADY_ON ? 1 : 0;
+}  // namespace
+
+extern "C" {
+
+FipsLibraryCounters* fips_library_counters() { return &g_counters; }
+
+#if FIPS_SWITCH_BEHAVIOUR != FIPS_SWITCH_MISSING
+int FIPS_mode(void) { return g_fips_on; }
+
+int FIPS_mode_set(int on) {
+    ++g_counters.mode_set_calls;
+    if (FIPS_SWITCH_BEHAVIOUR == FIPS_SWITCH_FAILS) return 0;
+    g_fips_on = on;
+    return 1;
+}
+#endif
+
+int fips_stub_i2d_ASN1_bytes(ASN1_STRING*, unsigned char**, int, int) { return 0; }
+
+BIO* counted_BIO_new(const BIO_METHOD* method) {
+    ++g_counters.crypto_calls;
+    return BIO_new(method);
+}
+
+BIGNUM* counted_BN_bin2bn(const unsigned char* bytes, int length, BIGNUM* value) {
+    ++g_counters.crypto_calls;
+    return BN_bin2bn(bytes, length, value);
+}
+
+int counted_BN_num_bits(const BIGNUM* value) {
+    ++g_counters.crypto_calls;
+    return BN_num_bits(value);
+}
+
+}  // extern "C"

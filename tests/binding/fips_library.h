@@ -1,0 +1,15 @@
+// What the FIPS stand-in libraries share with the tests that load them.
+#pragma once
+
+#define FIPS_SWITCH_SUCCEEDS 1
+#define FIPS_SWITCH_ALREADY_ON 2
+#define FIPS_SWITCH_FAILS 3
+#define FIPS_SWITCH_MISSING 4
+
+struct FipsLibraryCounters {
+    long mode_set_calls;  // calls of FIPS_mode_set
+    long crypto_calls;    // calls of the counted entries (BIO_new, BN_bin2bn, BN_num_bits)
+};
+
+// Exported as "fips_library_counters".
+using FipsLibraryCountersFunction = FipsLibraryCounters* (*)();
