@@ -3,6 +3,8 @@
 #include <climits>
 #include <new>
 
+#include "blobs/transform.h"
+#include "control/error_codes.h"
 #include "control/process_settings.h"
 
 namespace ombrix {
@@ -52,6 +54,30 @@ bool NarrowAnsi(const wchar_t* text, uint32_t length, std::string& narrow) {
     const int written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), narrow.data(), count, nullptr, nullptr);
     narrow.resize(written > 0 ? static_cast<size_t>(written) : 0);
     return true;
+}
+
+int32_t EncodeToText(cryptTRANSFORM& transform, const uint8_t* bytes, uint32_t count, BSTR* text) {
+    *text = nullptr;
+    if (count == 0) return kErrNone;
+    transform.input.Clear();
+    transform.output.Clear();
+    if (const int code = EncodeWithData(transform, bytes, count)) return code;
+    bool out_of_memory = false;
+    *text = BytesToText(transform.output.Data(), transform.output.Length(), &out_of_memory);
+    transform.output.Clear();
+    return out_of_memory ? kErrOutOfMemory : kErrNone;
+}
+
+int32_t DecodeFromText(cryptTRANSFORM& transform, BSTR data) {
+    transform.input.Clear();
+    transform.output.Clear();
+    const uint32_t characters = SysStringLen(data);
+    std::string narrow;
+    if (!NarrowAnsi(data, characters, narrow)) return kErrOutOfMemory;
+    const uint32_t count = narrow.size() < characters ? static_cast<uint32_t>(narrow.size()) : characters;
+    const int code = DecodeWithData(transform, reinterpret_cast<const uint8_t*>(narrow.data()), count);
+    SecureZero(narrow.data(), narrow.size());
+    return code;
 }
 
 }  // namespace ombrix

@@ -10,6 +10,8 @@
 
 #include "crypto/buffer.h"
 
+namespace ombrix { class cryptTRANSFORM; }
+
 namespace ombrix {
 
 // The bytes as text in the text code page: a BSTR of exactly the converted length, an empty
@@ -24,5 +26,13 @@ int64_t AppendTextBytes(BSTR text, Buffer& buffer);
 // The first `length` characters narrowed with the system's ANSI code page into `narrow`
 // (empty when nothing converts). False only when memory runs out.
 bool NarrowAnsi(const wchar_t* text, uint32_t length, std::string& narrow);
+
+// Encodes the bytes with the transform (hex or Base64) and widens the text into *text
+// (null for no bytes). 0 or an error code.
+int32_t EncodeToText(cryptTRANSFORM& transform, const uint8_t* bytes, uint32_t count, BSTR* text);
+
+// Narrows hex or Base64 input with the ANSI code page and decodes it; the bytes are left in
+// the transform's output. 0 or an error code.
+int32_t DecodeFromText(cryptTRANSFORM& transform, BSTR data);
 
 }  // namespace ombrix

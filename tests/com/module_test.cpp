@@ -109,10 +109,26 @@ TEST_F(Module, RegistrationWritesTheControlKeysAndUnregistrationRemovesThem) {
     EXPECT_EQ(CLSIDFromProgID(L"Kestrane.Ombrix", &clsid), S_OK);
     EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Ombrix));
 
+    // The memory blob: both ProgIDs, no CurVer, threading model "both".
+    const std::wstring mem_key = L"CLSID\\{43729A60-D552-4493-BD30-D664F7C89AF2}";
+    EXPECT_EQ(ReadClassesRoot(L"Kestrane.MemBlob.2"), L"MemBlob Class");
+    EXPECT_EQ(ReadClassesRoot(L"Kestrane.MemBlob\\CLSID"), L"{43729A60-D552-4493-BD30-D664F7C89AF2}");
+    EXPECT_FALSE(ClassesRootKeyExists(L"Kestrane.MemBlob\\CurVer"));
+    EXPECT_EQ(ReadClassesRoot(mem_key), L"MemBlob Class");
+    EXPECT_EQ(ReadClassesRoot(mem_key + L"\\ProgID"), L"Kestrane.MemBlob.2");
+    EXPECT_EQ(ReadClassesRoot(mem_key + L"\\VersionIndependentProgID"), L"Kestrane.MemBlob");
+    EXPECT_EQ(ReadClassesRoot(mem_key + L"\\InprocServer32"), path_);
+    EXPECT_EQ(ReadClassesRoot(mem_key + L"\\InprocServer32", L"ThreadingModel"), L"both");
+    EXPECT_EQ(CLSIDFromProgID(L"Kestrane.MemBlob.2", &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_MemBlob));
+
     ASSERT_EQ(unregister_(), S_OK);
     EXPECT_FALSE(ClassesRootKeyExists(key));
     EXPECT_FALSE(ClassesRootKeyExists(L"Kestrane.Ombrix.1"));
     EXPECT_FALSE(ClassesRootKeyExists(L"Kestrane.Ombrix"));
+    EXPECT_FALSE(ClassesRootKeyExists(mem_key));
+    EXPECT_FALSE(ClassesRootKeyExists(L"Kestrane.MemBlob.2"));
+    EXPECT_FALSE(ClassesRootKeyExists(L"Kestrane.MemBlob"));
     EXPECT_FALSE(ClassesRootKeyExists(L"TypeLib\\{5646FC78-16AD-4A1A-AE7D-DAF422E679A6}\\1.0"));
     EXPECT_TRUE(ClassesRootKeyExists(L"CLSID"));
 

@@ -1,0 +1,248 @@
+#include "blobs/MemBlob.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "blobs/text_encoding.h"
+#include "com/holders.h"
+#include "control/errors.h"
+
+namespace ombrix {
+namespace {
+
+constexpr DWORD kFileChunk = 65535;     // file reads
+constexpr DWORD kWriteChunk = 65536;    // file writes and stream reads
+
+// Files are opened sharing reading and writing with others.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { if (Ok()) CloseHandle(handle_); }
+    bool Ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Appends the array's elements to the buffer: 0, or an error to return.
+HRESULT AppendArray(SAFEARRAY** data_array, Buffer& buffer, bool* out_of_memory) {
+    *out_of_memory = false;
+    if (!data_array || !*data_array) return E_POINTER;
+    SAFEARRAY* array = *data_array;
+    if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
+    const uint32_t count = com::SafeArrayCount(array);
+    com::SafeArrayAccess access(array);
+    if (!access.Ok()) return E_FAIL;
+    if (count && !buffer.Append(access.Data(), count)) *out_of_memory = true;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CMemBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
+
+STDMETHODIMP CMemBlob::get_Text(BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (storage_.Length() == 0) return S_OK;
+    // A zero byte just past the content, as every append leaves.
+    if (!storage_.Append(nullptr, 0)) return Error(kErrOutOfMemory);
+    bool out_of_memory = false;
+    *value = BytesToText(storage_.Data(), storage_.Length(), &out_of_memory);
+    return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
+}
+
+STDMETHODIMP CMemBlob::put_Text(BSTR value) {
+    storage_.Clear();
+    if (AppendTextBytes(value, storage_) < 0) {
+        storage_.Clear();
+        return Error(kErrOutOfMemory);
+    }
+    return S_OK;
+}
+
+HRESULT CMemBlob::EncodeContent(cryptTRANSFORM& transform, BSTR* value) {
+    if (!value) return E_POINTER;
+    const int32_t code = EncodeToText(transform, storage_.Data(), storage_.Length(), value);
+    return code ? Error(code) : S_OK;
+}
+
+HRESULT CMemBlob::DecodeContent(cryptTRANSFORM& transform, BSTR data) {
+    storage_.Clear();
+    if (SysStringLen(data) == 0) return S_OK;
+    int32_t code = DecodeFromText(transform, data);
+    if (!code && !storage_.Append(transform.output.Data(), transform.output.Length())) code = kErrOutOfMemory;
+    transform.output.Clear();
+    if (!code) return S_OK;
+    storage_.Clear();
+    return Error(code);
+}
+
+STDMETHODIMP CMemBlob::ToBase64(BSTR* value) { return EncodeContent(base64_, value); }
+STDMETHODIMP CMemBlob::ToHex(BSTR* value) { return EncodeContent(hex_, value); }
+STDMETHODIMP CMemBlob::FromBase64(BSTR data) { return DecodeContent(base64_, data); }
+STDMETHODIMP CMemBlob::FromHex(BSTR data) { return DecodeContent(hex_, data); }
+
+STDMETHODIMP CMemBlob::ToArray(SAFEARRAY** value) {
+    if (!value) return E_POINTER;
+    com::SafeArray array = com::SafeArray::Bytes(storage_.Data(), storage_.Length());
+    if (!array.Get()) return Error(kErrOutOfMemory);
+    *value = array.Detach();
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::FromArray(SAFEARRAY** data_array) {
+    if (!data_array || !*data_array) return E_POINTER;
+    storage_.Clear();
+    bool out_of_memory = false;
+    const HRESULT hr = AppendArray(data_array, storage_, &out_of_memory);
+    if (FAILED(hr)) return hr;
+    if (out_of_memory) {
+        storage_.Clear();
+        return Error(kErrOutOfMemory);
+    }
+    return S_OK;
+}
+
+HRESULT CMemBlob::ImportFile(BSTR filename, LONG start, LONG length, bool whole_file) {
+    storage_.Clear();
+    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Ok()) return Error(kErrFileNotFound);
+    // A negative start fails to move the file position, which then stays at 0.
+    if (!whole_file) SetFilePointer(file.Get(), start, nullptr, FILE_BEGIN);
+    int64_t remaining = length;
+    for (;;) {
+        DWORD chunk = kFileChunk;
+        if (!whole_file && static_cast<uint32_t>(remaining) < 65536) chunk = static_cast<DWORD>(remaining);
+        uint8_t* space = storage_.AppendSpace(chunk + 1);
+        if (!space) return Error(kErrOutOfMemory);
+        DWORD got = 0;
+        const BOOL ok = ReadFile(file.Get(), space, chunk, &got, nullptr);
+        if (!ok) got = 0;
+        space[got] = 0;
+        storage_.ConsumeEnd(chunk + 1 - got);
+        if (got == 0) break;
+        if (!whole_file) {
+            remaining -= got;
+            if (remaining <= 0) break;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::FromFile(BSTR filename) { return ImportFile(filename, 0, 0, true); }
+
+STDMETHODIMP CMemBlob::FromFilePart(BSTR filename, LONG start, LONG length) {
+    return ImportFile(filename, start, length, false);
+}
+
+// Every write is checked: a full disk must not leave a silently truncated file behind a success.
+STDMETHODIMP CMemBlob::ToFile(BSTR filename) {
+    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Ok()) return Error(kErrWriteFault);
+    const uint8_t* bytes = storage_.Data();
+    uint32_t remaining = storage_.Length();
+    while (remaining) {
+        const DWORD chunk = remaining < kWriteChunk ? remaining : kWriteChunk;
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), bytes, chunk, &written, nullptr) || written != chunk) return Error(kErrWriteFault);
+        bytes += chunk;
+        remaining -= chunk;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::FromStream(IStream* stream) {
+    if (!stream) return E_INVALIDARG;
+    storage_.Clear();
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kWriteChunk]);
+    if (!chunk) return Error(kErrOutOfMemory);
+    HRESULT result = S_OK;
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT hr = stream->Read(chunk.get(), kWriteChunk, &got);
+        // Bytes delivered together with S_FALSE (the end) or a failure are kept.
+        if (got > kWriteChunk) got = 0;
+        if (got && !storage_.Append(chunk.get(), got)) {
+            result = Error(kErrOutOfMemory);
+            break;
+        }
+        if (hr != S_OK || got == 0) break;
+    }
+    SecureZero(chunk.get(), kWriteChunk);
+    return result;
+}
+
+STDMETHODIMP CMemBlob::ToStream(IStream* stream) {
+    if (!stream) return E_INVALIDARG;
+    return stream->Write(storage_.Data(), storage_.Length(), nullptr);
+}
+
+STDMETHODIMP CMemBlob::ToInt(LONG* value) {
+    if (!value) return E_POINTER;
+    const uint32_t length = storage_.Length();
+    if (length == 0) return S_OK;
+    // Fewer than four bytes read as if zeros followed them.
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < 4 && i < length; ++i) result |= uint32_t{storage_.Data()[i]} << (8 * i);
+    *value = static_cast<LONG>(result);
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::Read(LONG read_count, SAFEARRAY** data_array) {
+    if (!data_array) return E_POINTER;
+    uint32_t count = static_cast<uint32_t>(read_count);
+    if (count > storage_.Length()) count = storage_.Length();
+    com::SafeArray array = com::SafeArray::Bytes(storage_.Data(), count);
+    if (!array.Get()) return E_FAIL;
+    storage_.Consume(count);
+    *data_array = array.Detach();
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::Write(SAFEARRAY** data_array) {
+    bool out_of_memory = false;
+    const HRESULT hr = AppendArray(data_array, storage_, &out_of_memory);
+    if (FAILED(hr)) return hr;
+    return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
+}
+
+// Positions count from the start of the storage array. An absolute position outside the
+// content window is refused, since the bytes there are not the blob's.
+STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
+    switch (origin) {
+        case 0: {
+            const uint32_t position = static_cast<uint32_t>(offset);
+            if (offset < 0 || position > storage_.EndOffset()) return E_INVALIDARG;
+            storage_.SetReadOffset(position);
+            break;
+        }
+        case 1: break;
+        case 2: storage_.SetReadOffset(storage_.EndOffset()); break;
+        default: return E_INVALIDARG;
+    }
+    if (new_position) *new_position = static_cast<LONG>(storage_.ReadOffset());
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::SetSize(LONG size) {
+    const uint32_t new_end = static_cast<uint32_t>(size);
+    storage_.SetReadOffset(0);
+    if (storage_.EndOffset() >= new_end) {
+        storage_.SetEndOffset(new_end);
+    } else if (!storage_.AppendSpace(new_end - storage_.EndOffset())) {
+        storage_.Clear();
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+}  // namespace ombrix

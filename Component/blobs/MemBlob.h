@@ -1,0 +1,58 @@
+// CMemBlob: a blob whose bytes live in memory, in one byte buffer whose read offset is the
+// blob's position and whose end offset is its end.
+#pragma once
+
+#include "blobs/transform.h"
+#include "com/Ombrix.h"
+#include "com/object.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+class CMemBlob : public com::DispatchImpl<IMemBlob>,
+                 public com::SupportErrorInfoImpl<&IID_IBlob>,
+                 public com::ObjectRoot,
+                 public com::DispatchImpl<IBlob> {
+public:
+    static constexpr wchar_t kProgId[] = L"Kestrane.MemBlob.2";
+
+    COM_INTERFACE_MAP(CMemBlob,
+        COM_INTERFACE(IMemBlob),
+        COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE_AS(IDispatch, IMemBlob),
+        COM_INTERFACE(IBlob))
+
+    // IMemBlob
+    STDMETHODIMP get_Text(BSTR* value) override;
+    STDMETHODIMP put_Text(BSTR value) override;
+    STDMETHODIMP ToBase64(BSTR* value) override;
+    STDMETHODIMP ToHex(BSTR* value) override;
+    STDMETHODIMP FromBase64(BSTR data) override;
+    STDMETHODIMP FromHex(BSTR data) override;
+    STDMETHODIMP ToArray(SAFEARRAY** value) override;
+    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    STDMETHODIMP FromFile(BSTR filename) override;
+    STDMETHODIMP ToFile(BSTR filename) override;
+    STDMETHODIMP FromStream(IStream* stream) override;
+    STDMETHODIMP ToStream(IStream* stream) override;
+    STDMETHODIMP FromFilePart(BSTR filename, LONG start, LONG length) override;
+    STDMETHODIMP ToInt(LONG* value) override;
+
+    // IBlob
+    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
+    STDMETHODIMP Write(SAFEARRAY** data_array) override;
+    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
+    STDMETHODIMP SetSize(LONG size) override;
+
+private:
+    HRESULT Error(int32_t code) const;
+    HRESULT EncodeContent(cryptTRANSFORM& transform, BSTR* value);
+    HRESULT DecodeContent(cryptTRANSFORM& transform, BSTR data);
+    HRESULT ImportFile(BSTR filename, LONG start, LONG length, bool whole_file);
+
+    Buffer storage_;
+    cryptBASE64 base64_;
+    cryptHEX hex_;
+};
+
+}  // namespace ombrix
