@@ -18,3 +18,11 @@ If Err.Number <> 0 Then
 End If
 On Error Goto 0
 WScript.Echo "The algorithm stays type " & crypt.type
+
+' Blobs carry the data of every operation; a memory blob converts between text, hex and Base64.
+Dim blob : Set blob = CreateObject("Kestrane.MemBlob")
+blob.Text = "Attack at dawn"
+WScript.Echo "Text """ & blob.Text & """ is hex " & blob.ToHex & " and Base64 " & blob.ToBase64
+Dim copy : Set copy = CreateObject("Kestrane.MemBlob")
+copy.FromBase64 blob.ToBase64
+WScript.Echo "Decoded back from Base64: """ & copy.Text & """"
