@@ -9,8 +9,9 @@
 //   FIPS_SWITCH(name, type)     only a FIPS library has it; null in the linked binding.
 //   UNLINKED(name, type)        no OpenSSL 3.0 successor and never called; null in the linked
 //                               binding, still looked up in a FIPS library.
-// The types of the last two are function pointer aliases declared in binding.h.
-//   LINKED_ONLY(name)           always the linked function; never looked up in a FIPS library.
+//   LINKED_ONLY(name)           the linked function; never looked up in a FIPS library, so
+//                               null while one is bound.
+// The types of FIPS_SWITCH and UNLINKED are function pointer aliases declared in binding.h.
 //
 // Mapping of removed names (OpenSSL 1.0.2 -> 3.0):
 //   EVP_MD_CTX_create / EVP_MD_CTX_destroy  -> EVP_MD_CTX_new / EVP_MD_CTX_free
