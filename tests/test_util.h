@@ -5,10 +5,13 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "com/holders.h"
+#include "control/errors.h"
 
 namespace test {
 
@@ -34,6 +37,17 @@ inline ErrorInfoFields TakeErrorInfo() {
     if (description.Get()) fields.description = description.Get();
     if (source.Get()) fields.source = source.Get();
     return fields;
+}
+
+// A call that reported error `code`: its HRESULT, and error information with the table's
+// message and the raising class's ProgID.
+inline void ExpectErrorReport(HRESULT hr, int32_t code, const wchar_t* source) {
+    EXPECT_EQ(hr, ombrix::ErrorHResult(code));
+    const ErrorInfoFields info = TakeErrorInfo();
+    EXPECT_TRUE(info.present);
+    EXPECT_EQ(info.source, source);
+    const std::string message = ombrix::ErrorMessage(code);
+    EXPECT_EQ(info.description, std::wstring(message.begin(), message.end()));
 }
 
 // A fresh path in the temporary directory (the file does not exist).

@@ -59,14 +59,7 @@ protected:
         EXPECT_EQ(mem_->get_Text(text.Put()), S_OK);
         return text.Get() ? text.Get() : L"<null>";
     }
-    static void ExpectError(HRESULT hr, int32_t code) {
-        EXPECT_EQ(hr, ombrix::ErrorHResult(code));
-        auto info = test::TakeErrorInfo();
-        EXPECT_TRUE(info.present);
-        EXPECT_EQ(info.source, L"Kestrane.MemBlob.2");
-        EXPECT_EQ(info.description, std::wstring(ombrix::ErrorMessage(code), ombrix::ErrorMessage(code) +
-                                                  strlen(ombrix::ErrorMessage(code))));
-    }
+    static void ExpectError(HRESULT hr, int32_t code) { test::ExpectErrorReport(hr, code, L"Kestrane.MemBlob.2"); }
 
     ComPtr<IMemBlob> mem_;
     ComPtr<IBlob> blob_;

@@ -37,12 +37,7 @@ protected:
         EXPECT_EQ(control->get_Version(value.Put()), S_OK);
         return value.Get() ? value.Get() : L"";
     }
-    static void ExpectError(HRESULT hr, int32_t code) {
-        EXPECT_EQ(hr, ombrix::ErrorHResult(code));
-        auto info = test::TakeErrorInfo();
-        EXPECT_TRUE(info.present);
-        EXPECT_EQ(info.source, L"Kestrane.Ombrix.1");
-    }
+    static void ExpectError(HRESULT hr, int32_t code) { test::ExpectErrorReport(hr, code, L"Kestrane.Ombrix.1"); }
 
     Control* a_ = nullptr;
     Control* b_ = nullptr;
