@@ -14,12 +14,14 @@ constexpr CryptoBinding LinkedTable() {
 #define FIPS_SWITCH(name, type) nullptr,
 #define UNLINKED(name, type) nullptr,
 #define LINKED_ONLY(name) &::name,
+#define OPTIONAL(name) &::name,
 #include "binding/entries.h"
 #undef ENTRY
 #undef RENAMED
 #undef FIPS_SWITCH
 #undef UNLINKED
 #undef LINKED_ONLY
+#undef OPTIONAL
     };
 }
 
@@ -83,19 +85,22 @@ int BindCryptoLibrary(const char* library_name) {
         g_fips_mode = 1;
     }
 
-    // Every other entry by name, in table order; the RC5-32 entries are not looked up.
+    // Every other entry by name, in table order; the RC5-32 entries are not looked up and the
+    // optional ones may be missing.
 #define ENTRY(name) \
     if (!Lookup(library, #name, g_table.name)) return FailBinding(kErrFipsLoad);
 #define RENAMED(name, successor) ENTRY(name)
 #define FIPS_SWITCH(name, type)
 #define UNLINKED(name, type) ENTRY(name)
 #define LINKED_ONLY(name)
+#define OPTIONAL(name) Lookup(library, #name, g_table.name);
 #include "binding/entries.h"
 #undef ENTRY
 #undef RENAMED
 #undef FIPS_SWITCH
 #undef UNLINKED
 #undef LINKED_ONLY
+#undef OPTIONAL
     return 0;
 }
 

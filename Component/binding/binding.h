@@ -54,16 +54,19 @@ struct CryptoBinding {
 #define FIPS_SWITCH(name, type) type name;
 #define UNLINKED(name, type) type name;
 #define LINKED_ONLY(name) decltype(&::name) name;
+#define OPTIONAL(name) decltype(&::name) name;
 #include "binding/entries.h"
 #undef ENTRY
 #undef RENAMED
 #undef FIPS_SWITCH
 #undef UNLINKED
 #undef LINKED_ONLY
+#undef OPTIONAL
 };
 
 inline constexpr int kCryptoBindingEntries = 146;
-static_assert(sizeof(CryptoBinding) == kCryptoBindingEntries * sizeof(void*));
+inline constexpr int kCryptoBindingOptionalEntries = 11;
+static_assert(sizeof(CryptoBinding) == (kCryptoBindingEntries + kCryptoBindingOptionalEntries) * sizeof(void*));
 
 // The bound table. Rebinding rewrites it in place; callers read it at each call.
 const CryptoBinding& Crypto();

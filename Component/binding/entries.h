@@ -11,6 +11,9 @@
 //                               binding, still looked up in a FIPS library.
 //   LINKED_ONLY(name)           the linked function; never looked up in a FIPS library, so
 //                               null while one is bound.
+//   OPTIONAL(name)              after the 146 entries of the table: the linked function,
+//                               looked up in a FIPS library but allowed to be missing there
+//                               (null then). Callers test it and fall back to table entries.
 // The types of FIPS_SWITCH and UNLINKED are function pointer aliases declared in binding.h.
 //
 // Mapping of removed names (OpenSSL 1.0.2 -> 3.0):
@@ -169,3 +172,18 @@
           ENTRY(ASN1_item_new)
           ENTRY(ASN1_item_free)
 /* 145 */ ENTRY(EVP_DigestFinal_ex)
+
+// Optional entries: OpenSSL's EVP cipher interface, which uses the processor's AES
+// instructions where the low-level AES_* entries do not. The AES classes batch runs of blocks
+// through them when they are bound and use AES_* otherwise; both give the same bytes.
+/* 146 */ OPTIONAL(EVP_CIPHER_CTX_new)
+          OPTIONAL(EVP_CIPHER_CTX_free)
+          OPTIONAL(EVP_CipherInit_ex)
+          OPTIONAL(EVP_CipherUpdate)
+/* 150 */ OPTIONAL(EVP_CIPHER_CTX_set_padding)
+          OPTIONAL(EVP_aes_128_ecb)
+          OPTIONAL(EVP_aes_192_ecb)
+          OPTIONAL(EVP_aes_256_ecb)
+          OPTIONAL(EVP_aes_128_cbc)
+/* 155 */ OPTIONAL(EVP_aes_192_cbc)
+          OPTIONAL(EVP_aes_256_cbc)

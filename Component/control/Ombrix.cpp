@@ -1,9 +1,12 @@
 #include "control/Ombrix.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "binding/fips.h"
 #include "blobs/text_encoding.h"
+#include "control/key_intake.h"
+#include "crypto/algorithm_factory.h"
 #include "control/debug_log.h"
 #include "control/errors.h"
 #include "control/process_settings.h"
@@ -19,6 +22,9 @@ constexpr DISPID kDispidProgress64 = 2;
 // script or test run is never held up for long.
 constexpr DWORD kAboutTimeoutMs = 10000;
 
+// Zero bytes kept behind a freshly put IV, so that a register read past its length sees zeros.
+constexpr uint32_t kIvZeroTail = 256;
+
 VARIANT_BOOL ToVariantBool(int32_t flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
 
 HRESULT CopyString(BSTR source, BSTR* destination) {
@@ -32,19 +38,9 @@ HRESULT CopyString(BSTR source, BSTR* destination) {
 }  // namespace
 
 AlgorithmSizes SizesOfType(int32_t type) {
+    if (const std::unique_ptr<cryptSYMMETRIC> cipher = CreateSymmetric(type))
+        return {static_cast<uint16_t>(cipher->KeySize()), static_cast<uint16_t>(cipher->BlockSize())};
     switch (type) {
-        case DES: return {8, 8};
-        case TripleDES: return {24, 8};
-        case AES: return {16, 16};
-        case AES192: return {24, 16};
-        case AES256: return {32, 16};
-        case Blowfish:
-        case Cast:
-        case RC2:
-        case RC5: return {16, 8};
-        case RC4: return {16, 1};
-        case UNIXcrypt:
-        case UNIXcrypt3: return {8, 0};
         case MD5: return {0, 16};
         case SHA1: return {0, 20};
         case SHA256: return {0, 32};
@@ -281,17 +277,35 @@ STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
 
 int32_t COmbrix::FipsLibraryCheck() const { return !fips_.Empty() && !FipsMode() ? kErrFipsLoad : kErrNone; }
 
-// Key intake and the operations arrive with their own subsystems; the operations that need
-// the FIPS library already refuse to run without it.
-STDMETHODIMP COmbrix::put_SecretKey(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::put_InitVector(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::Encrypt(IBlob*, IBlob*) {
-    if (const int32_t code = FipsLibraryCheck()) return Error(code);
-    return E_NOTIMPL;
+// The put keeps the value as given and derives the key bytes from it now: later changes to a
+// passed object do not reach the key.
+STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) {
+    secret_key_.Clear();
+    VariantCopy(secret_key_.Get(), &value);
+    SecureZero(key_bytes_.Data(), key_bytes_.Length());
+    key_bytes_.Clear();
+    certificate_handle_ = 0;
+    DeriveSecretKey(value, debug_file_.Get(), key_bytes_, &certificate_handle_);
+    modified_ = true;
+    return S_OK;
 }
-STDMETHODIMP COmbrix::Decrypt(IBlob*, IBlob*) {
-    if (const int32_t code = FipsLibraryCheck()) return Error(code);
-    return E_NOTIMPL;
+
+// The IV register restarts from the derived bytes, zero beyond them, cut or extended to the
+// block size of the current Type.
+STDMETHODIMP COmbrix::put_InitVector(VARIANT value) {
+    init_vector_.Clear();
+    VariantCopy(init_vector_.Get(), &value);
+    iv_register_.Clear();
+    DeriveInitVector(value, debug_file_.Get(), iv_register_);
+    // Zero everything behind the supplied bytes, not only the first 256: passes over blocks
+    // longer than the register (Unix crypt) chain through that storage too.
+    const uint32_t supplied = iv_register_.Length();
+    const uint32_t tail = std::max<uint32_t>(kIvZeroTail, iv_register_.Capacity() - iv_register_.EndOffset() - 1);
+    if (uint8_t* zeros = iv_register_.AppendSpace(tail)) memset(zeros, 0, tail);
+    iv_register_.ConsumeEnd(iv_register_.Length() - supplied);
+    SetIvRegisterLength(SizesOfType(type_).block_size);
+    modified_ = true;
+    return S_OK;
 }
 STDMETHODIMP COmbrix::Sign(IBlob*, IBlob*) {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);

@@ -10,13 +10,16 @@
 #include "com/holders.h"
 #include "com/object.h"
 #include "crypto/buffer.h"
+#include "crypto/symmetric.h"
 
 namespace ombrix {
 
 class COmbrix : public com::DispatchImpl<IOmbrix>,
                 public com::SupportErrorInfoImpl<&IID_IOmbrix>,
                 public com::ConnectionPointContainerImpl,
-                public com::ObjectRoot {
+                public com::ObjectRoot,
+                public CipherOwner,
+                public EventControl {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.Ombrix.1";
     static constexpr char kVersion[] = "2.2.5.115";
@@ -73,22 +76,22 @@ public:
 
     // Events. Each returns false when the firing destroyed the control; the caller must then
     // touch nothing of it. Progress64 replaces Progress when the total needs more than 32 bits.
-    bool FireProgress(uint64_t position, uint64_t total);
+    bool FireProgress(uint64_t position, uint64_t total) override;
     bool FireDone();
 
     // The needs-saving flag reported by the persistence interfaces.
     bool IsModified() const { return modified_; }
     void SetModified(bool modified) { modified_ = modified; }
 
-    // State read by the operations.
-    int32_t Type() const { return type_; }
-    int32_t ModeValue() const { return mode_; }
-    int32_t PaddingValue() const { return padding_; }
-    int32_t CompressionValue() const { return compression_; }
-    bool OptimizedValue() const { return optimized_ != 0; }
-    bool AbortRequested() const { return abort_request_ != 0; }
-    BSTR DebugFileValue() const { return debug_file_.Get(); }
-    Buffer& IvRegister() { return iv_register_; }
+    // What the algorithm objects read from their owner control.
+    int32_t CipherMode() const override { return mode_; }
+    int32_t CipherPadding() const override { return padding_; }
+    int32_t CipherCompression() const override { return compression_; }
+    Buffer& CipherIvRegister() override { return iv_register_; }
+    bool DebugLogEnabled() const override { return !debug_file_.Empty(); }
+    void DebugLogLine(const char* line) override;
+    bool EventsEnabled() const override { return fire_events_ != 0; }
+    bool AbortRequested() const override { return abort_request_ != 0; }
 
 protected:
     std::span<com::ConnectionPoint* const> ConnectionPoints() override { return connection_points_; }
@@ -98,6 +101,12 @@ private:
     // 33016 when this control names a FIPS library but the process is not in FIPS mode.
     int32_t FipsLibraryCheck() const;
     bool Fire(DISPID id, std::initializer_list<LONG> arguments);
+    // Writes a fixed line to the debug log when one is set.
+    void Log(const char* line);
+    // The algorithm object of an Encrypt or Decrypt, keyed: 0, or the code to raise.
+    int32_t PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher);
+    // Fires Done when events are on; false when a handler destroyed the control.
+    bool FinishOperation();
     // Sets the IV register's length, keeping its bytes (growth exposes what the array holds).
     void SetIvRegisterLength(uint32_t length);
 

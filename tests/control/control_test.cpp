@@ -69,8 +69,8 @@ TEST(Control, NewControlHasTheDocumentedDefaults) {
     EXPECT_EQ(c->get_FIPS(fips.Put()), S_OK);
     EXPECT_EQ(debug_file.Get(), nullptr);
     EXPECT_EQ(fips.Get(), nullptr);
-    EXPECT_EQ(c->IvRegister().Length(), 16u);
-    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(c->IvRegister().Data()[i], 0);
+    EXPECT_EQ(c->CipherIvRegister().Length(), 16u);
+    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(c->CipherIvRegister().Data()[i], 0);
     EXPECT_TRUE(c->IsModified());
 }
 
@@ -111,22 +111,22 @@ TEST(Control, BlockAndKeySizesFollowTheType) {
         c->get_BlockSize(&block);
         EXPECT_EQ(key, row.key) << row.type;
         EXPECT_EQ(block, row.block) << row.type;
-        EXPECT_EQ(c->IvRegister().Length(), static_cast<uint32_t>(row.block)) << row.type;
+        EXPECT_EQ(c->CipherIvRegister().Length(), static_cast<uint32_t>(row.block)) << row.type;
     }
 }
 
 TEST(Control, IvRegisterKeepsItsBytesAcrossTypeChanges) {
     ControlHolder c;
-    for (uint8_t i = 0; i < 16; ++i) c->IvRegister().Data()[i] = static_cast<uint8_t>(0xA0 + i);
+    for (uint8_t i = 0; i < 16; ++i) c->CipherIvRegister().Data()[i] = static_cast<uint8_t>(0xA0 + i);
     ASSERT_EQ(c->put_type(DES), S_OK);
-    EXPECT_EQ(c->IvRegister().Length(), 8u);
+    EXPECT_EQ(c->CipherIvRegister().Length(), 8u);
     ASSERT_EQ(c->put_type(AES), S_OK);
-    ASSERT_EQ(c->IvRegister().Length(), 16u);
-    for (uint8_t i = 0; i < 16; ++i) EXPECT_EQ(c->IvRegister().Data()[i], 0xA0 + i);
+    ASSERT_EQ(c->CipherIvRegister().Length(), 16u);
+    for (uint8_t i = 0; i < 16; ++i) EXPECT_EQ(c->CipherIvRegister().Data()[i], 0xA0 + i);
     ASSERT_EQ(c->put_type(None), S_OK);
-    EXPECT_EQ(c->IvRegister().Length(), 0u);
+    EXPECT_EQ(c->CipherIvRegister().Length(), 0u);
     ASSERT_EQ(c->put_type(AES256), S_OK);
-    for (uint8_t i = 0; i < 16; ++i) EXPECT_EQ(c->IvRegister().Data()[i], 0xA0 + i);
+    for (uint8_t i = 0; i < 16; ++i) EXPECT_EQ(c->CipherIvRegister().Data()[i], 0xA0 + i);
 }
 
 TEST(Control, BooleanPutsStoreAnyNonZeroAsTrue) {

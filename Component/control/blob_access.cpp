@@ -1,0 +1,72 @@
+#include "control/blob_access.h"
+
+#include <algorithm>
+
+#include "com/holders.h"
+#include "control/error_codes.h"
+
+namespace ombrix {
+namespace {
+
+// A blob's success codes (S_FALSE at the end of a stream, say) count as success.
+int32_t Code(HRESULT hr) { return FAILED(hr) ? static_cast<int32_t>(hr) : 0; }
+
+}  // namespace
+
+ComBlobPort::ComBlobPort(IBlob* blob) : blob_(blob) { blob_.As(&blob64_); }
+
+int32_t ComBlobPort::Read(uint32_t count, Buffer& into) {
+    SAFEARRAY* raw = nullptr;
+    const HRESULT hr = blob_->Read(static_cast<LONG>(std::min<uint32_t>(count, INT32_MAX)), &raw);
+    com::SafeArray array(raw);
+    if (FAILED(hr)) return static_cast<int32_t>(hr);
+    if (!array.Get()) return 0;
+    if (SafeArrayGetDim(array.Get()) != 1 || SafeArrayGetElemsize(array.Get()) != 1) return static_cast<int32_t>(DISP_E_TYPEMISMATCH);
+    const uint32_t got = com::SafeArrayCount(array.Get());
+    if (got == 0) return 0;
+    com::SafeArrayAccess access(array.Get());
+    if (!access.Ok()) return static_cast<int32_t>(E_FAIL);
+    return into.Append(access.Data(), got) ? 0 : kErrOutOfMemory;
+}
+
+int32_t ComBlobPort::Write(const uint8_t* bytes, uint32_t count) {
+    SAFEARRAY* array = nullptr;
+    if (FAILED(SafeArrayAllocDescriptorEx(VT_UI1, 1, &array))) return kErrOutOfMemory;
+    // The descriptor borrows the caller's bytes: FADF_AUTO keeps SafeArrayDestroy from freeing
+    // them and FADF_FIXEDSIZE keeps a blob from resizing them.
+    array->fFeatures |= FADF_AUTO | FADF_FIXEDSIZE;
+    array->cbElements = 1;
+    array->rgsabound[0].cElements = count;
+    array->rgsabound[0].lLbound = 1;
+    array->pvData = const_cast<uint8_t*>(bytes);
+    const HRESULT hr = blob_->Write(&array);
+    if (array) {
+        array->pvData = nullptr;
+        SafeArrayDestroyDescriptor(array);
+    }
+    return Code(hr);
+}
+
+int32_t ComBlobPort::Seek(int64_t offset, int32_t origin, uint64_t* position) {
+    if (position) *position = 0;
+    if (blob64_) {
+        LONG high = 0;
+        LONG low = 0;
+        const HRESULT hr = blob64_->Seek64(static_cast<LONG>(offset >> 32), static_cast<LONG>(static_cast<uint32_t>(offset)), origin,
+                                           &high, &low);
+        if (position && SUCCEEDED(hr)) *position = (uint64_t{static_cast<uint32_t>(high)} << 32) | static_cast<uint32_t>(low);
+        return Code(hr);
+    }
+    LONG low = 0;
+    const HRESULT hr = blob_->Seek(static_cast<LONG>(offset), origin, &low);
+    // 32-bit positions read as unsigned: blobs up to 4 GiB.
+    if (position && SUCCEEDED(hr)) *position = static_cast<uint32_t>(low);
+    return Code(hr);
+}
+
+int32_t ComBlobPort::SetSize(uint64_t size) {
+    if (blob64_) return Code(blob64_->SetSize64(static_cast<LONG>(size >> 32), static_cast<LONG>(static_cast<uint32_t>(size))));
+    return Code(blob_->SetSize(static_cast<LONG>(static_cast<uint32_t>(size))));
+}
+
+}  // namespace ombrix

@@ -1,0 +1,30 @@
+// The engine's view of a COM blob: IBlob, with IBlob64 for positions and sizes where the blob
+// offers it.
+#pragma once
+
+#include <wrl/client.h>
+
+#include "com/Ombrix.h"
+#include "crypto/blob_port.h"
+
+namespace ombrix {
+
+class ComBlobPort final : public BlobPort {
+public:
+    // Holds its own references; IBlob64 is asked for on `blob` (which must not be null).
+    explicit ComBlobPort(IBlob* blob);
+
+    int32_t Read(uint32_t count, Buffer& into) override;
+    // Hands the bytes to the blob in an array that borrows them: no copy is made.
+    int32_t Write(const uint8_t* bytes, uint32_t count) override;
+    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override;
+    int32_t SetSize(uint64_t size) override;
+
+    bool Has64BitInterface() const { return blob64_ != nullptr; }
+
+private:
+    Microsoft::WRL::ComPtr<IBlob> blob_;
+    Microsoft::WRL::ComPtr<IBlob64> blob64_;
+};
+
+}  // namespace ombrix

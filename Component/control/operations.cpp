@@ -1,0 +1,235 @@
+// Encrypt and Decrypt: the checks, key and algorithm set-up, the optimized header and the
+// events around the streaming passes of the algorithm object.
+#include <cstring>
+#include <memory>
+
+#include "binding/fips.h"
+#include "control/Ombrix.h"
+#include "control/blob_access.h"
+#include "control/debug_log.h"
+#include "control/errors.h"
+#include "crypto/algorithm_factory.h"
+#include "crypto/algorithm_types.h"
+#include "crypto/secure_bytes.h"
+
+namespace ombrix {
+namespace {
+
+namespace at = algorithm_type;
+
+constexpr uint32_t kMaxOptimizedHeader = 16;
+
+// The optimized header's length for an algorithm object: its block size when that holds the
+// 5 bytes of random byte and length, else 16. (No block is longer than 16 bytes.)
+uint32_t OptimizedHeaderLength(const cryptSYMMETRIC& cipher) {
+    const int32_t block = cipher.BlockSize();
+    return cipher.BlockReserve() == 0 && block >= 5 && block <= 16 ? static_cast<uint32_t>(block) : kMaxOptimizedHeader;
+}
+
+// The header's length field is 32 bits: longer inputs could not be restored exactly.
+constexpr uint64_t kMaxOptimizedLength = UINT32_MAX;
+
+void PutBigEndian(uint8_t* bytes, uint32_t value) {
+    bytes[0] = static_cast<uint8_t>(value >> 24);
+    bytes[1] = static_cast<uint8_t>(value >> 16);
+    bytes[2] = static_cast<uint8_t>(value >> 8);
+    bytes[3] = static_cast<uint8_t>(value);
+}
+
+// Random byte, the length negated (big-endian), four zero bytes, a random 32-bit value, zeros;
+// the first header-length bytes of that (8 or 16).
+void BuildOptimizedHeader(uint8_t (&header)[kMaxOptimizedHeader], uint64_t plaintext_length) {
+    memset(header, 0, sizeof header);
+    header[0] = static_cast<uint8_t>(NonCryptoRandom());
+    PutBigEndian(header + 1, static_cast<uint32_t>(0u - static_cast<uint32_t>(plaintext_length)));
+    PutBigEndian(header + 9, NonCryptoRandom() * 65536u + NonCryptoRandom());
+}
+
+// A port that counts the bytes written through it.
+class CountingBlobPort final : public BlobPort {
+public:
+    explicit CountingBlobPort(BlobPort& inner) : inner_(inner) {}
+    int32_t Read(uint32_t count, Buffer& into) override { return inner_.Read(count, into); }
+    int32_t Write(const uint8_t* bytes, uint32_t count) override {
+        const int32_t result = inner_.Write(bytes, count);
+        if (result == 0) written_ += count;
+        return result;
+    }
+    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override { return inner_.Seek(offset, origin, position); }
+    int32_t SetSize(uint64_t size) override { return inner_.SetSize(size); }
+    uint64_t Written() const { return written_; }
+
+private:
+    BlobPort& inner_;
+    uint64_t written_ = 0;
+};
+
+bool IsBlob(IBlob* object, Microsoft::WRL::ComPtr<IBlob>& blob) {
+    return object && SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob;
+}
+
+}  // namespace
+
+void COmbrix::DebugLogLine(const char* line) { DebugLogWrite(debug_file_.Get(), "%s", line); }
+
+void COmbrix::Log(const char* line) {
+    if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "%s", line);
+}
+
+bool COmbrix::FinishOperation() { return FireDone(); }
+
+int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher) {
+    char line[64];
+    SecureBytes key;
+    const uint32_t key_length = key_bytes_.Length();
+    if (key_length && key.Allocate(key_length)) memcpy(key.Data(), key_bytes_.Data(), key_length);
+    if (key.Empty() && type_ != at::kNone) return kErrNoSecretKey;
+    snprintf(line, sizeof line, "%s::Password ok\r\n", operation);
+    Log(line);
+
+    // A Type that FIPS mode excludes may have been chosen before the FIPS library was bound.
+    if (FipsMode() && IsExcludedInFipsMode(type_)) return kErrFipsUnsupported;
+    cipher = CreateSymmetric(type_);
+    if (!cipher) return kErrTypeNotForMethod;
+    snprintf(line, sizeof line, "%s::Cipher ok\r\n", operation);
+    Log(line);
+    cipher->SetOwner(this);
+    if (!key.Empty() && cipher->SetKey(key.Data(), key_length) == 0) {
+        cipher.reset();
+        return kErrNoSecretKey;
+    }
+    return kErrNone;
+}
+
+STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) {
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    if (!data) return E_INVALIDARG;
+    Log("Encrypt start\r\n");
+    abort_request_ = 0;
+
+    Microsoft::WRL::ComPtr<IBlob> input_blob;
+    Microsoft::WRL::ComPtr<IBlob> output_blob;
+    if (!IsBlob(data, input_blob)) {
+        Log("Encrypt::Input blob invalid\r\n");
+        return Error(kErrNotABlob);
+    }
+    Log("Encrypt::Input blob ok\r\n");
+    if (!IsBlob(out_blob, output_blob)) return Error(kErrNotABlob);
+    Log("Encrypt::Output blob ok\r\n");
+
+    std::unique_ptr<cryptSYMMETRIC> cipher;
+    if (const int32_t code = PrepareCipher("Encrypt", cipher)) return Error(code);
+
+    ComBlobPort input(input_blob.Get());
+    ComBlobPort output(output_blob.Get());
+    HRESULT result = S_OK;
+    uint64_t start = 0;
+    uint64_t end = 0;
+    if (output.SetSize(0) != 0) {
+        Log("Encrypt::SetSize failed\r\n");
+        result = Error(kErrWriteResultFailed);
+    } else if (Log("Encrypt::SetSize ok\r\n"), input.Seek(0, kSeekStart, &start) != 0 || input.Seek(0, kSeekEnd, &end) != 0) {
+        Log("Encrypt::Seekf failed\r\n");
+        result = Error(kErrWriteResultFailed);
+    } else {
+        Log("Encrypt::Seek ok\r\n");
+        const uint64_t length = end > start ? end - start : 0;
+        if (optimized_ && length > kMaxOptimizedLength) {
+            result = Error(kErrInvalidPropertyValue);
+        } else if (optimized_) {
+            const uint32_t header_length = OptimizedHeaderLength(*cipher);
+            uint8_t header[kMaxOptimizedHeader];
+            BuildOptimizedHeader(header, length);
+            if (const int32_t code = output.Write(header, header_length)) {
+                Log("Encrypt::Optimize - WriteBlobData failed\r\n");
+                result = Error(code);
+            }
+        }
+        if (result == S_OK) {
+            Log("Encrypt::Starting to encrypt\r\n");
+            const int32_t code = cipher->EncryptBlob(input, output, false, this);
+            if (cipher->EventControlGone()) return Error(code);  // a handler released the control
+            Log(code ? "Encrypt::Encrypt failed\r\n" : "Encrypt::Encrypt ok\r\n");
+            if (code) result = Error(code);
+        }
+    }
+    cipher.reset();
+    if (!FinishOperation()) return E_FAIL;
+    return result;
+}
+
+STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) {
+    if (!data) return E_INVALIDARG;
+    if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    Log("Decrypt start\r\n");
+    abort_request_ = 0;
+
+    Microsoft::WRL::ComPtr<IBlob> input_blob;
+    Microsoft::WRL::ComPtr<IBlob> output_blob;
+    if (!IsBlob(data, input_blob)) {
+        Log("Decrypt::Input blob invalid\r\n");
+        return Error(kErrNotABlob);
+    }
+    Log("Decrypt::Input blob ok\r\n");
+    if (!out_blob) return Error(kErrNotABlob);
+    if (!IsBlob(out_blob, output_blob)) {
+        Log("Decrypt::Output blob invalid\r\n");
+        return Error(kErrNotABlob);
+    }
+    Log("Decrypt::Output blob ok\r\n");
+
+    std::unique_ptr<cryptSYMMETRIC> cipher;
+    if (const int32_t code = PrepareCipher("Decrypt", cipher)) return Error(code);
+
+    ComBlobPort input(input_blob.Get());
+    ComBlobPort output_port(output_blob.Get());
+    CountingBlobPort output(output_port);
+    input.Seek(0, kSeekStart, nullptr);
+    Log("Decrypt::Seek ok\r\n");
+    HRESULT e = output.SetSize(0);
+    Log(FAILED(e) ? "Decrypt::SetSize failed\r\n" : "Decrypt::SetSize ok\r\n");
+    const uint64_t input_size = BlobSizeFromStart(input);
+
+    uint64_t plaintext_length = 0;
+    if (SUCCEEDED(e) && optimized_) {
+        Log("Decrypt::Entering optimized section\r\n");
+        const uint32_t header_length = OptimizedHeaderLength(*cipher);
+        Buffer header;
+        const int32_t read = input.Read(header_length, header);
+        // The length field ends at byte 5: a shorter input carries no length.
+        if (read != 0 || header.Length() < 5) {
+            e = Error(kErrDecryptFailed);
+        } else {
+            Log("Decrypt::GetOptimizedData ok\r\n");
+            header.Consume(1);
+            plaintext_length = 0u - header.GetInt();
+            if (plaintext_length > input_size && compression_ == at::kNoCompression) e = Error(kErrDecryptFailed);
+        }
+    }
+    if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Decrypt::Optimization pass, hr=%X\r\n", static_cast<unsigned>(SUCCEEDED(e) ? 0 : e));
+
+    if (SUCCEEDED(e)) {
+        Log("Decrypt::Starting to decrypt\r\n");
+        const int32_t code = cipher->DecryptBlob(input, output, this);
+        if (cipher->EventControlGone()) return Error(code);  // a handler released the control
+        if (code) {
+            e = Error(code);
+        } else {
+            Log("Decrypt::Decrypt ok\r\n");
+            if (optimized_) {
+                // The header's length only cuts: less plaintext than it states means damaged data.
+                if (output.Written() < plaintext_length) {
+                    e = Error(kErrDecryptFailed);
+                } else if (const int32_t size_code = output.SetSize(plaintext_length)) {
+                    e = size_code;
+                }
+            }
+        }
+    }
+    if (FAILED(e)) Log("Decrypt::Decrypt failed\r\n");
+    cipher.reset();
+    if (!FinishOperation()) return E_FAIL;
+    return e;
+}
+
+}  // namespace ombrix

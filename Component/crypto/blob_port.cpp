@@ -1,0 +1,22 @@
+#include "crypto/blob_port.h"
+
+namespace ombrix {
+
+uint64_t BlobSizeFromStart(BlobPort& blob) {
+    uint64_t end = 0;
+    uint64_t start = 0;
+    if (blob.Seek(0, kSeekEnd, &end) != 0) return 0;
+    if (blob.Seek(0, kSeekStart, &start) != 0) return 0;
+    return end > start ? end - start : 0;
+}
+
+uint64_t BlobRemainingSize(BlobPort& blob) {
+    uint64_t current = 0;
+    uint64_t end = 0;
+    if (blob.Seek(0, kSeekCurrent, &current) != 0) return 0;
+    if (blob.Seek(0, kSeekEnd, &end) != 0) return 0;
+    if (blob.Seek(static_cast<int64_t>(current), kSeekStart, nullptr) != 0) return 0;
+    return end > current ? end - current : 0;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,38 @@
+// How the engine reaches a blob: a plain C++ interface that the COM layer adapts to
+// IBlob/IBlob64, and the small helpers the passes and the control share.
+#pragma once
+
+#include <cstdint>
+
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+// Seek origins.
+inline constexpr int32_t kSeekStart = 0;
+inline constexpr int32_t kSeekCurrent = 1;
+inline constexpr int32_t kSeekEnd = 2;
+
+// One blob as the engine sees it. Every call returns 0 or a failing HRESULT of the blob (or 8
+// when memory for the call's array is lacking); a blob's success codes other than 0 count as 0.
+class BlobPort {
+public:
+    virtual ~BlobPort() = default;
+
+    // Reads up to `count` bytes from the current position and appends them to `into`;
+    // fewer (0 at the end) is not a failure.
+    virtual int32_t Read(uint32_t count, Buffer& into) = 0;
+    // Writes `count` bytes at the current position.
+    virtual int32_t Write(const uint8_t* bytes, uint32_t count) = 0;
+    // Moves the position; `position` (when not null) receives the new one, 0 when the blob
+    // reports none. 64-bit when the blob offers it, else through the 32-bit interface.
+    virtual int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) = 0;
+    virtual int32_t SetSize(uint64_t size) = 0;
+};
+
+// The size of the blob; the blob is left at its start. 0 when a seek fails.
+uint64_t BlobSizeFromStart(BlobPort& blob);
+// The bytes from the current position to the end; the position is kept. 0 when a seek fails.
+uint64_t BlobRemainingSize(BlobPort& blob);
+
+}  // namespace ombrix

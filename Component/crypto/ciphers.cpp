@@ -1,0 +1,376 @@
+#include "crypto/ciphers.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "binding/binding.h"
+
+namespace ombrix {
+namespace {
+
+// Key lengths handed to the library as int; every algorithm here uses far fewer bytes.
+int LibraryLength(uint32_t length) { return static_cast<int>(std::min<uint32_t>(length, 1u << 20)); }
+
+uint32_t LoadLittleEndian(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
+}
+
+void StoreLittleEndian(uint32_t value, uint8_t* bytes) {
+    bytes[0] = static_cast<uint8_t>(value);
+    bytes[1] = static_cast<uint8_t>(value >> 8);
+    bytes[2] = static_cast<uint8_t>(value >> 16);
+    bytes[3] = static_cast<uint8_t>(value >> 24);
+}
+
+// Applies a library block function that works in place on two 32-bit words.
+template <class Word, class Function, class Key>
+void TwoWordBlock(const uint8_t* in, uint8_t* out, Function function, Key* key) {
+    Word words[2] = {LoadLittleEndian(in), LoadLittleEndian(in + 4)};
+    function(words, key);
+    StoreLittleEndian(static_cast<uint32_t>(words[0]), out);
+    StoreLittleEndian(static_cast<uint32_t>(words[1]), out + 4);
+}
+
+// The library declares its input blocks without const, but does not write them.
+const_DES_cblock* DesIn(const uint8_t* bytes) { return reinterpret_cast<const_DES_cblock*>(const_cast<uint8_t*>(bytes)); }
+DES_cblock* DesOut(uint8_t* bytes) { return reinterpret_cast<DES_cblock*>(bytes); }
+
+// ECB runs done block by block inside the cipher, without the framework's per-block work.
+template <class Cipher>
+bool EcbRun(Cipher& cipher, const uint8_t* in, uint8_t* out, size_t blocks, bool encrypt) {
+    const size_t block = static_cast<size_t>(cipher.BlockSize());
+    for (size_t k = 0; k < blocks; ++k) {
+        if (encrypt) {
+            cipher.EncryptBlock(in + k * block, out + k * block);
+        } else {
+            cipher.DecryptBlock(in + k * block, out + k * block);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- DES ---------------------------------------------------------------------------------------
+
+cryptDES::cryptDES() {
+    key_size_ = 8;
+    block_size_ = 8;
+    AllocateKeySchedule(sizeof(DES_key_schedule));
+}
+
+int32_t cryptDES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    DES_cblock key_block;
+    memcpy(key_block, key, sizeof key_block);
+    Crypto().DES_set_key_unchecked(&key_block, reinterpret_cast<DES_key_schedule*>(KeySchedule()));
+    SecureZero(key_block, sizeof key_block);
+    return 1;
+}
+
+int32_t cryptDES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().DES_ecb_encrypt(DesIn(in), DesOut(out), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_ENCRYPT);
+    return 1;
+}
+
+int32_t cryptDES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().DES_ecb_encrypt(DesIn(in), DesOut(out), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_DECRYPT);
+    return 1;
+}
+
+bool cryptDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, true);
+    Crypto().DES_ncbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
+                              DesOut(iv), DES_ENCRYPT);
+    return true;
+}
+
+bool cryptDES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, false);
+    Crypto().DES_ncbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
+                              DesOut(iv), DES_DECRYPT);
+    return true;
+}
+
+// ---- Triple DES --------------------------------------------------------------------------------
+
+cryptTripleDES::cryptTripleDES() {
+    key_size_ = 24;
+    block_size_ = 8;
+    if (schedule2_.Allocate(sizeof(DES_key_schedule)) && schedule3_.Allocate(sizeof(DES_key_schedule)))
+        AllocateKeySchedule(sizeof(DES_key_schedule));
+}
+
+int32_t cryptTripleDES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    DES_key_schedule* schedules[3] = {reinterpret_cast<DES_key_schedule*>(KeySchedule()),
+                                      schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>()};
+    for (int k = 0; k < 3; ++k) {
+        DES_cblock key_block;
+        memcpy(key_block, key + 8 * k, sizeof key_block);
+        Crypto().DES_set_key_unchecked(&key_block, schedules[k]);
+        SecureZero(key_block, sizeof key_block);
+    }
+    return 1;
+}
+
+int32_t cryptTripleDES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    uint8_t middle[16];
+    const CryptoBinding& crypto = Crypto();
+    crypto.DES_ecb_encrypt(DesIn(in), DesOut(middle), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_ENCRYPT);
+    crypto.DES_ecb_encrypt(DesIn(middle), DesOut(middle + 8), schedule2_.As<DES_key_schedule>(), DES_DECRYPT);
+    crypto.DES_ecb_encrypt(DesIn(middle + 8), DesOut(out), schedule3_.As<DES_key_schedule>(), DES_ENCRYPT);
+    SecureZero(middle, sizeof middle);
+    return 1;
+}
+
+int32_t cryptTripleDES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    uint8_t middle[16];
+    const CryptoBinding& crypto = Crypto();
+    crypto.DES_ecb_encrypt(DesIn(in), DesOut(middle), schedule3_.As<DES_key_schedule>(), DES_DECRYPT);
+    crypto.DES_ecb_encrypt(DesIn(middle), DesOut(middle + 8), schedule2_.As<DES_key_schedule>(), DES_ENCRYPT);
+    crypto.DES_ecb_encrypt(DesIn(middle + 8), DesOut(out), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_DECRYPT);
+    SecureZero(middle, sizeof middle);
+    return 1;
+}
+
+bool cryptTripleDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, true);
+    Crypto().DES_ede3_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
+                                  schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>(), DesOut(iv), DES_ENCRYPT);
+    return true;
+}
+
+bool cryptTripleDES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, false);
+    Crypto().DES_ede3_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
+                                  schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>(), DesOut(iv), DES_DECRYPT);
+    return true;
+}
+
+// ---- AES ---------------------------------------------------------------------------------------
+
+cryptAES::cryptAES() {
+    key_size_ = 16;
+    block_size_ = 16;
+    if (decrypt_schedule_.Allocate(sizeof(AES_KEY))) AllocateKeySchedule(sizeof(AES_KEY));
+}
+
+cryptAES192::cryptAES192() {
+    key_size_ = 24;
+    block_size_ = 16;
+}
+
+cryptAES256::cryptAES256() {
+    key_size_ = 32;
+    block_size_ = 16;
+}
+
+int32_t cryptAES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    const int bits = key_size_ * 8;
+    Crypto().AES_set_encrypt_key(key, bits, reinterpret_cast<AES_KEY*>(KeySchedule()));
+    Crypto().AES_set_decrypt_key(key, bits, decrypt_schedule_.As<AES_KEY>());
+    if (key_.Allocate(static_cast<size_t>(key_size_))) memcpy(key_.Data(), key, static_cast<size_t>(key_size_));
+    return 1;
+}
+
+int32_t cryptAES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().AES_ecb_encrypt(in, out, reinterpret_cast<AES_KEY*>(KeySchedule()), AES_ENCRYPT);
+    return 1;
+}
+
+int32_t cryptAES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().AES_ecb_encrypt(in, out, decrypt_schedule_.As<AES_KEY>(), AES_DECRYPT);
+    return 1;
+}
+
+bool cryptAES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    return Run(in, out, blocks, chain, iv, true);
+}
+
+bool cryptAES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    return Run(in, out, blocks, chain, iv, false);
+}
+
+bool cryptAES::Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
+    if (evp_allowed_ && EvpRun(in, out, blocks, chain, iv, encrypt)) return true;
+    if (!chain) return EcbRun(*this, in, out, blocks, encrypt);
+    AES_KEY* schedule = encrypt ? reinterpret_cast<AES_KEY*>(KeySchedule()) : decrypt_schedule_.As<AES_KEY>();
+    Crypto().AES_cbc_encrypt(in, out, blocks * 16, schedule, iv, encrypt ? AES_ENCRYPT : AES_DECRYPT);
+    return true;
+}
+
+// One EVP context per run, made and freed within the call, so that no library object outlives a
+// rebinding of the table. False when the EVP entries are not bound or a call fails.
+bool cryptAES::EvpRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
+    const CryptoBinding& crypto = Crypto();
+    if (key_.Empty() || !crypto.EVP_CIPHER_CTX_new || !crypto.EVP_CIPHER_CTX_free || !crypto.EVP_CipherInit_ex ||
+        !crypto.EVP_CipherUpdate || !crypto.EVP_CIPHER_CTX_set_padding)
+        return false;
+    decltype(crypto.EVP_aes_128_ecb) getter = nullptr;
+    switch (key_size_) {
+        case 16: getter = chain ? crypto.EVP_aes_128_cbc : crypto.EVP_aes_128_ecb; break;
+        case 24: getter = chain ? crypto.EVP_aes_192_cbc : crypto.EVP_aes_192_ecb; break;
+        case 32: getter = chain ? crypto.EVP_aes_256_cbc : crypto.EVP_aes_256_ecb; break;
+        default: return false;
+    }
+    if (!getter || blocks * 16 > INT_MAX) return false;
+    const EVP_CIPHER* cipher = getter();
+    EVP_CIPHER_CTX* context = cipher ? crypto.EVP_CIPHER_CTX_new() : nullptr;
+    if (!context) return false;
+    const int length = static_cast<int>(blocks * 16);
+    int written = 0;
+    uint8_t next_iv[16];
+    // Decrypting, the chaining value is the last input block; save it before anything is written.
+    if (chain && !encrypt) memcpy(next_iv, in + length - 16, 16);
+    const bool ok = crypto.EVP_CipherInit_ex(context, cipher, nullptr, key_.Data(), chain ? iv : nullptr, encrypt ? 1 : 0) == 1 &&
+                    crypto.EVP_CIPHER_CTX_set_padding(context, 0) == 1 &&
+                    crypto.EVP_CipherUpdate(context, out, &written, in, length) == 1 && written == length;
+    crypto.EVP_CIPHER_CTX_free(context);
+    if (!ok) return false;
+    if (chain) memcpy(iv, encrypt ? out + length - 16 : next_iv, 16);
+    return true;
+}
+
+// ---- Blowfish ----------------------------------------------------------------------------------
+
+cryptBlowfish::cryptBlowfish() {
+    key_size_ = 16;
+    block_size_ = 8;
+    AllocateKeySchedule(sizeof(BF_KEY));
+}
+
+int32_t cryptBlowfish::SetKey(const uint8_t* key, uint32_t length) {
+    ScheduleKey(key, length);
+    return 1;
+}
+
+int32_t cryptBlowfish::ScheduleKey(const uint8_t* key, uint32_t length) {
+    Crypto().BF_set_key(reinterpret_cast<BF_KEY*>(KeySchedule()), LibraryLength(length), key);
+    return 1;
+}
+
+int32_t cryptBlowfish::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().BF_ecb_encrypt(in, out, reinterpret_cast<BF_KEY*>(KeySchedule()), BF_ENCRYPT);
+    return 1;
+}
+
+int32_t cryptBlowfish::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().BF_ecb_encrypt(in, out, reinterpret_cast<BF_KEY*>(KeySchedule()), BF_DECRYPT);
+    return 1;
+}
+
+bool cryptBlowfish::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, true);
+    Crypto().BF_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<BF_KEY*>(KeySchedule()), iv, BF_ENCRYPT);
+    return true;
+}
+
+bool cryptBlowfish::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (!chain) return EcbRun(*this, in, out, blocks, false);
+    Crypto().BF_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<BF_KEY*>(KeySchedule()), iv, BF_DECRYPT);
+    return true;
+}
+
+// ---- CAST --------------------------------------------------------------------------------------
+
+cryptCast::cryptCast() {
+    key_size_ = 16;
+    block_size_ = 8;
+    AllocateKeySchedule(sizeof(CAST_KEY));
+}
+
+int32_t cryptCast::ScheduleKey(const uint8_t* key, uint32_t length) {
+    Crypto().CAST_set_key(reinterpret_cast<CAST_KEY*>(KeySchedule()), LibraryLength(length), key);
+    return 1;
+}
+
+int32_t cryptCast::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<CAST_LONG>(in, out, Crypto().CAST_encrypt, reinterpret_cast<const CAST_KEY*>(KeySchedule()));
+    return 1;
+}
+
+int32_t cryptCast::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<CAST_LONG>(in, out, Crypto().CAST_decrypt, reinterpret_cast<const CAST_KEY*>(KeySchedule()));
+    return 1;
+}
+
+// ---- RC2 ---------------------------------------------------------------------------------------
+
+cryptRC2::cryptRC2() {
+    key_size_ = 16;
+    block_size_ = 8;
+    AllocateKeySchedule(sizeof(RC2_KEY));
+}
+
+int32_t cryptRC2::ScheduleKey(const uint8_t* key, uint32_t length) {
+    Crypto().RC2_set_key(reinterpret_cast<RC2_KEY*>(KeySchedule()), LibraryLength(length), key, 8);
+    return 1;
+}
+
+int32_t cryptRC2::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<unsigned long>(in, out, Crypto().RC2_encrypt, reinterpret_cast<RC2_KEY*>(KeySchedule()));
+    return 1;
+}
+
+int32_t cryptRC2::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<unsigned long>(in, out, Crypto().RC2_decrypt, reinterpret_cast<RC2_KEY*>(KeySchedule()));
+    return 1;
+}
+
+// ---- RC4 ---------------------------------------------------------------------------------------
+
+cryptRC4::cryptRC4() {
+    key_size_ = 16;
+    block_size_ = 1;
+    AllocateKeySchedule(sizeof(RC4_KEY));
+}
+
+int32_t cryptRC4::ScheduleKey(const uint8_t* key, uint32_t length) {
+    Crypto().RC4_set_key(reinterpret_cast<RC4_KEY*>(KeySchedule()), LibraryLength(length), key);
+    return 1;
+}
+
+int32_t cryptRC4::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    Crypto().RC4(reinterpret_cast<RC4_KEY*>(KeySchedule()), 1, in, out);
+    return 1;
+}
+
+int32_t cryptRC4::DecryptBlock(const uint8_t* in, uint8_t* out) { return EncryptBlock(in, out); }
+
+// In ECB a run of one-byte blocks is simply the key stream over the run.
+bool cryptRC4::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (chain) return false;
+    Crypto().RC4(reinterpret_cast<RC4_KEY*>(KeySchedule()), blocks, in, out);
+    return true;
+}
+
+bool cryptRC4::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    return EncryptRun(in, out, blocks, chain, iv);
+}
+
+// ---- RC5 ---------------------------------------------------------------------------------------
+
+cryptRC5::cryptRC5() {
+    key_size_ = 16;
+    block_size_ = 8;
+    AllocateKeySchedule(sizeof(RC5_32_KEY));
+}
+
+// RC5-32 is defined for keys of at most 255 bytes; longer keys are cut to that.
+int32_t cryptRC5::ScheduleKey(const uint8_t* key, uint32_t length) {
+    Crypto().RC5_32_set_key(reinterpret_cast<RC5_32_KEY*>(KeySchedule()), static_cast<int>(std::min<uint32_t>(length, 255)), key,
+                            RC5_16_ROUNDS);
+    return 1;
+}
+
+int32_t cryptRC5::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<unsigned long>(in, out, Crypto().RC5_32_encrypt, reinterpret_cast<RC5_32_KEY*>(KeySchedule()));
+    return 1;
+}
+
+int32_t cryptRC5::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    TwoWordBlock<unsigned long>(in, out, Crypto().RC5_32_decrypt, reinterpret_cast<RC5_32_KEY*>(KeySchedule()));
+    return 1;
+}
+
+}  // namespace ombrix

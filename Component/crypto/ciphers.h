@@ -1,0 +1,118 @@
+// The block and stream ciphers. Each fixes its key and block sizes, owns the crypto library's
+// key schedule(s) and does one block in each direction; modes, padding and streaming are the
+// framework's. All arithmetic runs in the crypto library through the binding table.
+#pragma once
+
+#include "crypto/symmetric.h"
+
+namespace ombrix {
+
+class cryptDES : public cryptSYMMETRIC {
+public:
+    cryptDES();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+};
+
+// Three-key EDE: the inherited schedule holds K1.
+class cryptTripleDES : public cryptSYMMETRIC {
+public:
+    cryptTripleDES();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+
+private:
+    SecureBytes schedule2_;
+    SecureBytes schedule3_;
+};
+
+// AES-128; the inherited schedule is the encryption schedule. Runs of blocks go through the
+// library's EVP interface when it is bound (it uses the processor's AES instructions).
+class cryptAES : public cryptSYMMETRIC {
+public:
+    cryptAES();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+
+    // Tests compare the two ways of running blocks: false makes runs use the AES_* entries.
+    void SetEvpRunsAllowed(bool allowed) { evp_allowed_ = allowed; }
+
+private:
+    bool Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt);
+    bool EvpRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt);
+
+    SecureBytes decrypt_schedule_;
+    SecureBytes key_;  // the key bytes in use, for the EVP contexts of the runs
+    bool evp_allowed_ = true;
+};
+
+class cryptAES192 : public cryptAES {
+public:
+    cryptAES192();
+};
+
+class cryptAES256 : public cryptAES {
+public:
+    cryptAES256();
+};
+
+class cryptBlowfish : public cryptSYMMETRIC {
+public:
+    cryptBlowfish();
+    // The key goes to the library at its given length, never zero-extended.
+    int32_t SetKey(const uint8_t* key, uint32_t length) override;
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+};
+
+// CAST-128 on two little-endian 32-bit words per block.
+class cryptCast : public cryptSYMMETRIC {
+public:
+    cryptCast();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+};
+
+// RC2 with an effective key length of 8 bits.
+class cryptRC2 : public cryptSYMMETRIC {
+public:
+    cryptRC2();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+};
+
+// RC4 as a cipher with one-byte blocks; the key stream runs on for the life of the object.
+class cryptRC4 : public cryptSYMMETRIC {
+public:
+    cryptRC4();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+};
+
+// RC5-32 with 16 rounds.
+class cryptRC5 : public cryptSYMMETRIC {
+public:
+    cryptRC5();
+    int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
+    int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
+    int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+};
+
+}  // namespace ombrix

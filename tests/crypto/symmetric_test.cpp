@@ -1,0 +1,410 @@
+// The streaming passes driven directly, on in-memory blobs that can deliver short reads and fail
+// writes: vectors, round trips for every cipher, mode, padding and compression, batched runs
+// against block-by-block processing, progress, abort, and damaged input.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "control/error_codes.h"
+#include "crypto/algorithm_factory.h"
+#include "crypto/algorithm_types.h"
+#include "crypto/ciphers.h"
+
+namespace ombrix {
+namespace {
+
+namespace at = algorithm_type;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Hex(const char* hex) {
+    Bytes out;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<uint8_t>(generator());
+    return out;
+}
+
+// A blob in memory. `max_read` makes reads deliver fewer bytes than asked.
+class MemoryPort : public BlobPort {
+public:
+    explicit MemoryPort(Bytes content = {}, uint32_t max_read = UINT32_MAX) : data(std::move(content)), max_read_(max_read) {}
+    int32_t Read(uint32_t count, Buffer& into) override {
+        const size_t n = std::min<size_t>({count, max_read_, data.size() - position});
+        into.Append(data.data() + position, static_cast<uint32_t>(n));
+        position += n;
+        return 0;
+    }
+    int32_t Write(const uint8_t* bytes, uint32_t count) override {
+        if (fail_writes) return static_cast<int32_t>(0x80070070);  // disk full
+        data.resize(std::max(data.size(), position + count));
+        memcpy(data.data() + position, bytes, count);
+        position += count;
+        writes.push_back(count);
+        return 0;
+    }
+    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
+        const int64_t base = origin == kSeekStart ? 0 : origin == kSeekCurrent ? static_cast<int64_t>(position) : static_cast<int64_t>(data.size());
+        position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
+        if (new_position) *new_position = position;
+        return 0;
+    }
+    int32_t SetSize(uint64_t size) override {
+        data.resize(size);
+        position = std::min<size_t>(position, data.size());
+        return 0;
+    }
+
+    Bytes data;
+    size_t position = 0;
+    bool fail_writes = false;
+    std::vector<uint32_t> writes;
+
+private:
+    size_t max_read_;
+};
+
+class TestOwner : public CipherOwner, public EventControl {
+public:
+    int32_t CipherMode() const override { return mode; }
+    int32_t CipherPadding() const override { return padding; }
+    int32_t CipherCompression() const override { return compression; }
+    Buffer& CipherIvRegister() override { return iv; }
+    bool DebugLogEnabled() const override { return true; }
+    void DebugLogLine(const char* line) override { log += line; }
+    bool EventsEnabled() const override { return true; }
+    bool AbortRequested() const override { return abort; }
+    bool FireProgress(uint64_t position, uint64_t total) override {
+        progress.emplace_back(position, total);
+        if (abort_at_first_progress) abort = true;
+        return !gone_at_first_progress;
+    }
+
+    // As the control's InitVector put: the bytes, then zeros through the whole storage.
+    void SetIv(const Bytes& bytes, uint32_t block) {
+        iv.Clear();
+        memset(iv.AppendSpace(iv.Capacity() - 1), 0, iv.Capacity() - 1);
+        iv.Clear();
+        Bytes padded = bytes;
+        padded.resize(block, 0);
+        iv.Append(padded.data(), block);
+    }
+
+    int32_t mode = at::kModeECB, padding = at::kPadNull, compression = at::kNoCompression;
+    Buffer iv;
+    std::string log;
+    bool abort = false, abort_at_first_progress = false, gone_at_first_progress = false;
+    std::vector<std::pair<uint64_t, uint64_t>> progress;
+};
+
+std::unique_ptr<cryptSYMMETRIC> Keyed(int32_t type, TestOwner& owner, const Bytes& key) {
+    auto cipher = CreateSymmetric(type);
+    EXPECT_TRUE(cipher) << type;
+    if (!cipher) return cipher;
+    cipher->SetOwner(&owner);
+    if (!key.empty()) cipher->SetKey(key.data(), static_cast<uint32_t>(key.size()));
+    return cipher;
+}
+
+struct PassResult {
+    int32_t code;
+    Bytes output;
+};
+
+PassResult Encrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes& plain, uint32_t max_read = UINT32_MAX) {
+    MemoryPort in(plain, max_read), out;
+    auto cipher = Keyed(type, owner, key);
+    const int32_t code = cipher->EncryptBlob(in, out, false, &owner);
+    return {code, out.data};
+}
+
+PassResult Decrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes& cipher_text, uint32_t max_read = UINT32_MAX) {
+    MemoryPort in(cipher_text, max_read), out;
+    auto cipher = Keyed(type, owner, key);
+    const int32_t code = cipher->DecryptBlob(in, out, &owner);
+    return {code, out.data};
+}
+
+TEST(SymmetricPass, AesVectorWithNullPaddingAndPartialBlock) {
+    // FIPS-197 C.1, then 4 more bytes padded with zeros into a second block.
+    TestOwner owner;
+    const Bytes key = Hex("000102030405060708090a0b0c0d0e0f");
+    Bytes plain = Hex("00112233445566778899aabbccddeeff");
+    const auto one = Encrypt(at::kAES, owner, key, plain);
+    ASSERT_EQ(one.code, 0);
+    EXPECT_EQ(one.output, Hex("69c4e0d86a7b0430d8cdb78070b4c55a"));
+    EXPECT_NE(owner.log.find("RawEncrypt::len = 16\r\n"), std::string::npos);
+
+    plain.insert(plain.end(), {1, 2, 3, 4});
+    const auto two = Encrypt(at::kAES, owner, key, plain);
+    ASSERT_EQ(two.output.size(), 32u);
+    const auto back = Decrypt(at::kAES, owner, key, two.output);
+    Bytes expected = plain;
+    expected.resize(32, 0);
+    EXPECT_EQ(back.output, expected);
+}
+
+TEST(SymmetricPass, Pkcs7AddsAWholeBlockAndIsRemovedAlsoAtAFlush) {
+    TestOwner owner;
+    owner.padding = at::kPadPKCS7;
+    const Bytes key = Hex("2b7e151628aed2a6abf7158809cf4f3c");
+    for (size_t length : {size_t{0}, size_t{16}, size_t{17}, size_t{127999}, size_t{128000}, size_t{300001}}) {
+        const Bytes plain = RandomBytes(length, static_cast<uint32_t>(length));
+        const auto encrypted = Encrypt(at::kAES, owner, key, plain);
+        ASSERT_EQ(encrypted.output.size(), length ? (length / 16 + 1) * 16 : 0) << length;
+        const auto back = Decrypt(at::kAES, owner, key, encrypted.output);
+        EXPECT_EQ(back.code, 0);
+        EXPECT_EQ(back.output, plain) << length;
+    }
+}
+
+// Every Type, mode, padding and compression round-trips, with reads that cut blocks apart.
+TEST(SymmetricPass, RoundTripsForEveryCombination) {
+    const int32_t types[] = {at::kDES, at::kTripleDES, at::kAES, at::kAES192, at::kAES256, at::kBlowfish, at::kCast,
+                             at::kRC2, at::kRC4, at::kRC5, at::kUNIXcrypt, at::kNone};
+    const Bytes key = Hex("0123456789abcdeffedcba98765432100011223344556677");
+    for (int32_t type : types) {
+        for (int32_t mode : {at::kModeECB, at::kModeCBC, at::kModeCFB, at::kModeOFB}) {
+            for (int32_t compression : {at::kNoCompression, at::kZlibCompression, at::kGZipCompression}) {
+                for (int32_t padding : {at::kPadNull, at::kPadSpace, at::kPadRandom, at::kPadPKCS7}) {
+                    for (size_t length : {size_t{1}, size_t{9}, size_t{4099}, size_t{260000}}) {
+                        if (length == 260000 && (padding != at::kPadPKCS7 || type == at::kRC4)) continue;
+                        // Unix crypt chains over working blocks sized by the plaintext: with
+                        // compression or a PKCS#7 block the decryption cannot find them again.
+                        if (type == at::kUNIXcrypt && mode != at::kModeECB && (compression || padding == at::kPadPKCS7)) continue;
+                        const Bytes plain = RandomBytes(length, static_cast<uint32_t>(length + type));
+                        TestOwner owner;
+                        owner.mode = mode, owner.padding = padding, owner.compression = compression;
+                        owner.SetIv(Hex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
+                        const auto encrypted = Encrypt(type, owner, key, plain, 5000);
+                        ASSERT_EQ(encrypted.code, 0);
+                        owner.SetIv(Hex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
+                        const auto back = Decrypt(type, owner, key, encrypted.output, 7001);
+                        ASSERT_EQ(back.code, 0) << type << " " << mode << " " << compression << " " << padding << " " << length;
+                        ASSERT_GE(back.output.size(), plain.size());
+                        // Without compression the padding of the last block stays unless it is PKCS#7.
+                        ASSERT_TRUE(std::equal(plain.begin(), plain.end(), back.output.begin()))
+                            << type << " " << mode << " " << compression << " " << padding << " " << length;
+                        // (PKCS#7 over the Unix crypt's single working block adds a whole block.)
+                        if ((padding == at::kPadPKCS7 && type != at::kUNIXcrypt) || compression != at::kNoCompression) {
+                            EXPECT_EQ(back.output.size(), plain.size()) << type << " " << mode << " " << compression;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A cipher whose runs are refused: the pass then goes block by block.
+template <class Base>
+class BlockByBlock : public Base {
+public:
+    bool EncryptRun(const uint8_t*, uint8_t*, size_t, bool, uint8_t*) override { return false; }
+    bool DecryptRun(const uint8_t*, uint8_t*, size_t, bool, uint8_t*) override { return false; }
+};
+
+// Batched runs (EVP, AES_* and the other ciphers' own runs) give the bytes, flush points and IV
+// register of block-by-block processing.
+TEST(SymmetricPass, BatchedRunsEqualBlockByBlock) {
+    const Bytes key = RandomBytes(32, 7);
+    const Bytes iv = RandomBytes(16, 8);
+    struct Variant {
+        std::unique_ptr<cryptSYMMETRIC> batched, evp_off, single;
+    };
+    auto make = [](int32_t type) -> Variant {
+        switch (type) {
+            case at::kAES: return {std::make_unique<cryptAES>(), std::make_unique<cryptAES>(), std::make_unique<BlockByBlock<cryptAES>>()};
+            case at::kAES256: return {std::make_unique<cryptAES256>(), std::make_unique<cryptAES256>(), std::make_unique<BlockByBlock<cryptAES256>>()};
+            case at::kDES: return {std::make_unique<cryptDES>(), nullptr, std::make_unique<BlockByBlock<cryptDES>>()};
+            case at::kTripleDES: return {std::make_unique<cryptTripleDES>(), nullptr, std::make_unique<BlockByBlock<cryptTripleDES>>()};
+            case at::kBlowfish: return {std::make_unique<cryptBlowfish>(), nullptr, std::make_unique<BlockByBlock<cryptBlowfish>>()};
+            default: return {std::make_unique<cryptRC4>(), nullptr, std::make_unique<BlockByBlock<cryptRC4>>()};
+        }
+    };
+    for (int32_t type : {at::kAES, at::kAES256, at::kDES, at::kTripleDES, at::kBlowfish, at::kRC4}) {
+        for (int32_t mode : {at::kModeECB, at::kModeCBC}) {
+            for (size_t length : {size_t{33}, size_t{4096}, size_t{128000}, size_t{300017}}) {
+                for (uint32_t max_read : {1000u, 65536u, UINT32_MAX}) {
+                    const Bytes plain = RandomBytes(length, static_cast<uint32_t>(length));
+                    std::vector<MemoryPort> outputs(3);
+                    std::vector<Bytes> ivs, plain_back;
+                    Variant v = make(type);
+                    if (auto* aes = dynamic_cast<cryptAES*>(v.evp_off.get())) aes->SetEvpRunsAllowed(false);
+                    cryptSYMMETRIC* ciphers[3] = {v.batched.get(), v.evp_off.get(), v.single.get()};
+                    for (int k = 0; k < 3; ++k) {
+                        if (!ciphers[k]) continue;
+                        TestOwner owner;
+                        owner.mode = mode;
+                        owner.padding = at::kPadPKCS7;
+                        owner.SetIv(iv, 16);
+                        ciphers[k]->SetOwner(&owner);
+                        ciphers[k]->SetKey(key.data(), static_cast<uint32_t>(key.size()));
+                        MemoryPort in(plain, max_read);
+                        ASSERT_EQ(ciphers[k]->EncryptBlob(in, outputs[k], false, &owner), 0);
+                        ivs.emplace_back(owner.iv.Data(), owner.iv.Data() + ciphers[k]->BlockSize());
+                        // The same object decrypts, so schedules are exercised in both directions.
+                        Variant fresh = make(type);
+                        cryptSYMMETRIC* decryptor = k == 0 ? fresh.batched.get() : k == 1 ? fresh.evp_off.get() : fresh.single.get();
+                        if (auto* aes = dynamic_cast<cryptAES*>(decryptor); aes && k == 1) aes->SetEvpRunsAllowed(false);
+                        owner.SetIv(iv, 16);
+                        decryptor->SetOwner(&owner);
+                        decryptor->SetKey(key.data(), static_cast<uint32_t>(key.size()));
+                        MemoryPort encrypted(outputs[k].data, max_read), back;
+                        ASSERT_EQ(decryptor->DecryptBlob(encrypted, back, &owner), 0);
+                        EXPECT_EQ(back.data, plain) << type << " " << mode << " " << length;
+                        ivs.emplace_back(owner.iv.Data(), owner.iv.Data() + decryptor->BlockSize());
+                    }
+                    EXPECT_EQ(outputs[0].data, outputs[2].data) << type << " " << mode << " " << length << " " << max_read;
+                    EXPECT_EQ(outputs[0].writes, outputs[2].writes);
+                    EXPECT_EQ(ivs.front(), ivs[ivs.size() - 2]);
+                    EXPECT_EQ(ivs[1], ivs.back());
+                    if (v.evp_off) {
+                        EXPECT_EQ(outputs[1].data, outputs[2].data);
+                        EXPECT_EQ(ivs[2], ivs[4]);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(SymmetricPass, ProgressAbortAndAControlReleasedByItsHandler) {
+    const Bytes key = RandomBytes(16, 1);
+    const Bytes plain = RandomBytes(300000, 2);
+    {
+        TestOwner owner;
+        const auto result = Encrypt(at::kAES, owner, key, plain);
+        ASSERT_EQ(result.code, 0);
+        ASSERT_GE(owner.progress.size(), 3u);
+        EXPECT_LT(owner.progress.front().first, 300000u);
+        EXPECT_EQ(owner.progress.front().first, 128000u - 16);  // the count before the block that filled the chunk
+        EXPECT_EQ(owner.progress.back(), std::make_pair(uint64_t{300000}, uint64_t{300000}));
+    }
+    {
+        TestOwner owner;
+        owner.abort_at_first_progress = true;
+        const auto result = Encrypt(at::kAES, owner, key, RandomBytes(1000000, 3));
+        EXPECT_EQ(result.code, kErrAborted);
+        EXPECT_EQ(result.output.size(), 128000u);  // the first flush stays in the output
+        EXPECT_EQ(owner.progress.back(), std::make_pair(uint64_t{1000000}, uint64_t{1000000}));
+    }
+    {
+        TestOwner owner;
+        owner.gone_at_first_progress = true;
+        MemoryPort in(plain), out;
+        auto cipher = Keyed(at::kAES, owner, key);
+        EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), kErrAborted);
+        EXPECT_TRUE(cipher->EventControlGone());
+        EXPECT_EQ(owner.progress.size(), 1u);  // nothing is fired on a released control
+    }
+    {
+        TestOwner owner;
+        owner.abort = true;  // seen at the first flush of a decryption too
+        const auto result = Decrypt(at::kAES, owner, key, RandomBytes(400000, 4));
+        EXPECT_EQ(result.code, kErrAborted);
+    }
+}
+
+TEST(SymmetricPass, BlobFailuresEndThePass) {
+    TestOwner owner;
+    MemoryPort in(RandomBytes(1000, 5)), out;
+    out.fail_writes = true;
+    auto cipher = Keyed(at::kDES, owner, Hex("0123456789abcdef"));
+    EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), static_cast<int32_t>(0x80070070));
+}
+
+// A reserve per block (RSA's) cannot feed back through CFB or OFB.
+class ReservingCipher : public cryptDES {
+public:
+    ReservingCipher() { block_reserve_ = 3; }
+};
+
+TEST(SymmetricPass, FeedbackModesRefuseABlockReserve) {
+    for (int32_t mode : {at::kModeCFB, at::kModeOFB}) {
+        TestOwner owner;
+        owner.mode = mode;
+        MemoryPort in(RandomBytes(20, 6)), out, back;
+        ReservingCipher cipher;
+        cipher.SetOwner(&owner);
+        cipher.SetKey(Hex("0123456789abcdef").data(), 8);
+        EXPECT_EQ(cipher.EncryptBlob(in, out, false, &owner), kErrTypeNotForMethod);
+        MemoryPort encrypted(RandomBytes(16, 7));
+        EXPECT_EQ(cipher.DecryptBlob(encrypted, back, &owner), kErrTypeNotForMethod);
+    }
+}
+
+TEST(SymmetricPass, NoneWithCompressionWritesStandardStreams) {
+    const Bytes plain = RandomBytes(200000, 9);
+    Bytes text(300000);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>("the quick brown fox "[i % 20]);
+    for (const Bytes* input : {&plain, const_cast<const Bytes*>(&text)}) {
+        TestOwner owner;
+        owner.compression = at::kZlibCompression;
+        const auto zlib_stream = Encrypt(at::kNone, owner, {}, *input);
+        uLongf length = static_cast<uLongf>(input->size());
+        Bytes restored(length);
+        ASSERT_EQ(uncompress(restored.data(), &length, zlib_stream.output.data(), static_cast<uLong>(zlib_stream.output.size())), Z_OK);
+        EXPECT_EQ(restored, *input);
+
+        owner.compression = at::kGZipCompression;
+        const auto gzip_file = Encrypt(at::kNone, owner, {}, *input);
+        ASSERT_GE(gzip_file.output.size(), 18u);
+        EXPECT_EQ(Bytes(gzip_file.output.begin(), gzip_file.output.begin() + 10), Hex("1f8b0800000000000000"));
+        z_stream stream{};
+        ASSERT_EQ(inflateInit2(&stream, 31), Z_OK);  // zlib's own gzip reader checks CRC and length
+        Bytes gunzipped(input->size() + 1);
+        stream.next_in = const_cast<Bytef*>(gzip_file.output.data());
+        stream.avail_in = static_cast<uInt>(gzip_file.output.size());
+        stream.next_out = gunzipped.data();
+        stream.avail_out = static_cast<uInt>(gunzipped.size());
+        EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+        EXPECT_EQ(stream.total_out, input->size());
+        inflateEnd(&stream);
+        gunzipped.resize(input->size());
+        EXPECT_EQ(gunzipped, *input);
+    }
+}
+
+// Damaged input: never a crash; a defined result or a decompression failure.
+TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
+    const Bytes key = RandomBytes(24, 10);
+    for (int32_t type : {at::kDES, at::kAES, at::kRC4, at::kUNIXcrypt, at::kUNIXcrypt3, at::kNone}) {
+        for (int32_t compression : {at::kNoCompression, at::kZlibCompression, at::kGZipCompression}) {
+            for (int32_t mode : {at::kModeECB, at::kModeCBC, at::kModeCFB, at::kModeOFB}) {
+                TestOwner owner;
+                owner.mode = mode, owner.compression = compression, owner.padding = at::kPadPKCS7;
+                const Bytes plain = RandomBytes(5000, 11);
+                const auto good = Encrypt(type, owner, key, plain);
+                for (size_t cut : {size_t{0}, size_t{1}, good.output.size() / 2, good.output.size() - 1}) {
+                    Bytes damaged(good.output.begin(), good.output.begin() + static_cast<long>(cut));
+                    const auto result = Decrypt(type, owner, key, damaged, 333);
+                    EXPECT_TRUE(result.code == 0 || result.code == kErrDecompressFailed) << type << " " << result.code;
+                    // Cut inside the compressed data (a cut trailer is not noticed: the data is whole).
+                    if (compression != at::kNoCompression && cut == good.output.size() / 2 && type != at::kUNIXcrypt3) {
+                        EXPECT_EQ(result.code, kErrDecompressFailed) << type << " " << cut;
+                    }
+                }
+                const auto noise = Decrypt(type, owner, key, RandomBytes(70001, 12));
+                EXPECT_TRUE(noise.code == 0 || noise.code == kErrDecompressFailed);
+            }
+        }
+    }
+    // A changed Adler-32 check value is a decompression failure.
+    TestOwner owner;
+    owner.compression = at::kZlibCompression;
+    auto stream = Encrypt(at::kNone, owner, {}, RandomBytes(1000, 13)).output;
+    stream.back() ^= 1;
+    EXPECT_EQ(Decrypt(at::kNone, owner, {}, stream).code, kErrDecompressFailed);
+}
+
+}  // namespace
+}  // namespace ombrix
