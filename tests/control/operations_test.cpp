@@ -257,6 +257,42 @@ TEST_F(ControlFixture, FipsLibraryGivesTheSameCiphertext) {
     control->put_FIPS(none.Get());
 }
 
+// A blob that reports 5 GiB through IBlob64 and holds nothing.
+class HugeBlob final : public IBlob, public IBlob64 {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        *result = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBlob)) *result = static_cast<IBlob*>(this);
+        if (IsEqualIID(riid, IID_IBlob64)) *result = static_cast<IBlob64*>(this);
+        if (!*result) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP Read(LONG, SAFEARRAY** data) override { *data = nullptr; return S_OK; }
+    STDMETHODIMP Write(SAFEARRAY**) override { return S_OK; }
+    STDMETHODIMP Seek(LONG, LONG, LONG* position) override { if (position) *position = 0; return S_OK; }
+    STDMETHODIMP SetSize(LONG) override { return S_OK; }
+    STDMETHODIMP Seek64(LONG, LONG, LONG origin, LONG* high, LONG* low) override {
+        *high = origin == 2 ? 5 : 0;
+        *low = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetSize64(LONG, LONG) override { return S_OK; }
+};
+
+TEST_F(ControlFixture, OptimizedEncryptRefusesInputsItsLengthFieldCannotHold) {
+    HugeBlob huge;
+    auto out = NewBlob();
+    test::ExpectErrorReport(control->Encrypt(static_cast<IBlob*>(&huge), out.Get()), ombrix::kErrInvalidPropertyValue, COmbrix::kProgId);
+    EXPECT_TRUE(Content(out.Get()).empty());
+}
+
 TEST_F(ControlFixture, DebugLogHasOneLinePerStep) {
     const std::wstring path = test::TempPath(L"operations.log");
     DeleteFileW(path.c_str());
