@@ -1,5 +1,7 @@
 #include "blobs/MemBlob.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -213,6 +215,19 @@ STDMETHODIMP CMemBlob::Write(SAFEARRAY** data_array) {
     const HRESULT hr = AppendArray(data_array, storage_, &out_of_memory);
     if (FAILED(hr)) return hr;
     return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
+}
+
+STDMETHODIMP CMemBlob::ReadInto(uint32_t count, Buffer* into) {
+    if (!into) return E_POINTER;
+    count = std::min(count, storage_.Length());
+    if (count && !into->Append(storage_.Data(), count)) return E_OUTOFMEMORY;
+    storage_.Consume(count);
+    return S_OK;
+}
+
+STDMETHODIMP CMemBlob::WriteFrom(const uint8_t* bytes, uint32_t count) {
+    if (count && !bytes) return E_POINTER;
+    return storage_.Append(bytes, count) ? S_OK : Error(kErrOutOfMemory);
 }
 
 // Positions count from the start of the storage array. An absolute position outside the

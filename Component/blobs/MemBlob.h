@@ -4,6 +4,7 @@
 
 #include "blobs/transform.h"
 #include "com/Ombrix.h"
+#include "blobs/direct_access.h"
 #include "com/object.h"
 #include "crypto/buffer.h"
 
@@ -12,7 +13,8 @@ namespace ombrix {
 class CMemBlob : public com::DispatchImpl<IMemBlob>,
                  public com::SupportErrorInfoImpl<&IID_IBlob>,
                  public com::ObjectRoot,
-                 public com::DispatchImpl<IBlob> {
+                 public com::DispatchImpl<IBlob>,
+                 public IBlobDirectAccess {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.MemBlob.2";
 
@@ -20,7 +22,12 @@ public:
         COM_INTERFACE(IMemBlob),
         COM_INTERFACE(ISupportErrorInfo),
         COM_INTERFACE_AS(IDispatch, IMemBlob),
-        COM_INTERFACE(IBlob))
+        COM_INTERFACE(IBlob),
+        COM_INTERFACE(IBlobDirectAccess))
+
+    // IBlobDirectAccess (module-internal)
+    STDMETHODIMP ReadInto(uint32_t count, Buffer* into) override;
+    STDMETHODIMP WriteFrom(const uint8_t* bytes, uint32_t count) override;
 
     // IMemBlob
     STDMETHODIMP get_Text(BSTR* value) override;

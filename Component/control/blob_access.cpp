@@ -13,9 +13,13 @@ int32_t Code(HRESULT hr) { return FAILED(hr) ? static_cast<int32_t>(hr) : 0; }
 
 }  // namespace
 
-ComBlobPort::ComBlobPort(IBlob* blob) : blob_(blob) { blob_.As(&blob64_); }
+ComBlobPort::ComBlobPort(IBlob* blob) : blob_(blob) {
+    blob_.As(&blob64_);
+    blob_->QueryInterface(IID_IBlobDirectAccess, reinterpret_cast<void**>(direct_.GetAddressOf()));
+}
 
 int32_t ComBlobPort::Read(uint32_t count, Buffer& into) {
+    if (direct_) return Code(direct_->ReadInto(std::min<uint32_t>(count, INT32_MAX), &into));
     SAFEARRAY* raw = nullptr;
     const HRESULT hr = blob_->Read(static_cast<LONG>(std::min<uint32_t>(count, INT32_MAX)), &raw);
     com::SafeArray array(raw);
@@ -30,6 +34,7 @@ int32_t ComBlobPort::Read(uint32_t count, Buffer& into) {
 }
 
 int32_t ComBlobPort::Write(const uint8_t* bytes, uint32_t count) {
+    if (direct_) return Code(direct_->WriteFrom(bytes, count));
     SAFEARRAY* array = nullptr;
     if (FAILED(SafeArrayAllocDescriptorEx(VT_UI1, 1, &array))) return kErrOutOfMemory;
     // The descriptor borrows the caller's bytes: FADF_AUTO keeps SafeArrayDestroy from freeing

@@ -4,6 +4,7 @@
 
 #include <wrl/client.h>
 
+#include "blobs/direct_access.h"
 #include "com/Ombrix.h"
 #include "crypto/blob_port.h"
 
@@ -11,7 +12,8 @@ namespace ombrix {
 
 class ComBlobPort final : public BlobPort {
 public:
-    // Holds its own references; IBlob64 is asked for on `blob` (which must not be null).
+    // Holds its own references; IBlob64 and the module's direct access are asked for on `blob`
+    // (which must not be null).
     explicit ComBlobPort(IBlob* blob);
 
     int32_t Read(uint32_t count, Buffer& into) override;
@@ -25,6 +27,7 @@ public:
 private:
     Microsoft::WRL::ComPtr<IBlob> blob_;
     Microsoft::WRL::ComPtr<IBlob64> blob64_;
+    Microsoft::WRL::ComPtr<IBlobDirectAccess> direct_;  // the module's own memory blob
 };
 
 }  // namespace ombrix

@@ -2,6 +2,7 @@
 
 #include "binding/binding.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -23,7 +24,10 @@ uint8_t* Buffer::AppendSpace(uint32_t n) {
     if (read_ == end_) read_ = end_ = 0;
     while (static_cast<uint64_t>(end_) + n >= capacity_) {
         if (read_ <= capacity_ / 2) {
-            const uint64_t grown = static_cast<uint64_t>(capacity_) + n + kGrowthSlack;
+            // At least the slack beyond the request, and at least half the capacity again, so
+            // that a buffer filled by many appends is copied a bounded number of times.
+            uint64_t grown = static_cast<uint64_t>(capacity_) + std::max<uint64_t>(uint64_t{n} + kGrowthSlack, capacity_ / 2);
+            if (grown > UINT32_MAX) grown = static_cast<uint64_t>(capacity_) + n + kGrowthSlack;
             if (grown > UINT32_MAX) return nullptr;
             auto* bigger = new (std::nothrow) uint8_t[grown]();
             if (!bigger) return nullptr;

@@ -1,0 +1,26 @@
+// Blob access inside the module without SAFEARRAYs: the passes read and write the memory blob's
+// storage directly instead of copying every chunk through an array. The interface is private to
+// the module (not in the type library, no proxy), so a blob in another apartment is reached
+// through IBlob as usual.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <cstdint>
+
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+// {6C1E9A52-3B7D-4E0F-9A61-0D2F8B4C7E15}
+inline constexpr IID IID_IBlobDirectAccess = {0x6c1e9a52, 0x3b7d, 0x4e0f, {0x9a, 0x61, 0x0d, 0x2f, 0x8b, 0x4c, 0x7e, 0x15}};
+
+struct IBlobDirectAccess : public IUnknown {
+    // As IBlob::Read, appending up to `count` bytes to `into`.
+    virtual HRESULT STDMETHODCALLTYPE ReadInto(uint32_t count, Buffer* into) = 0;
+    // As IBlob::Write with an array holding these bytes.
+    virtual HRESULT STDMETHODCALLTYPE WriteFrom(const uint8_t* bytes, uint32_t count) = 0;
+};
+
+}  // namespace ombrix
