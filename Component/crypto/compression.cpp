@@ -177,10 +177,10 @@ int CompressionStream::DeflateChunk(const Buffer& input, Buffer& output, int flu
     return result;
 }
 
-int CompressionStream::InflateChunk(const Buffer& input, Buffer& output) {
+int CompressionStream::InflateChunk(const uint8_t* data, uint32_t length, Buffer& output) {
     if (kind_ != Kind::kInflate) return Z_STREAM_ERROR;
-    stream_.next_in = const_cast<Bytef*>(input.Data());
-    stream_.avail_in = input.Length();
+    stream_.next_in = const_cast<Bytef*>(data);
+    stream_.avail_in = length;
     int result;
     for (;;) {
         uint8_t* space = output.AppendSpace(kInflateWindow + 1);

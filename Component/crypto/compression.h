@@ -92,7 +92,8 @@ public:
     // nothing of the failing call appended. Z_MEM_ERROR also when the output buffer cannot
     // grow; Z_STREAM_ERROR when no inflate stream is open. Meant for the zlib format; on a
     // stream opened for gzip it inflates raw deflate data without the reader's header handling.
-    int InflateChunk(const Buffer& input, Buffer& output);
+    int InflateChunk(const uint8_t* data, uint32_t length, Buffer& output);
+    int InflateChunk(const Buffer& input, Buffer& output) { return InflateChunk(input.Data(), input.Length(), output); }
 
     // The gzip reader: takes the next piece of a gzip stream and appends the decompressed bytes
     // it yields to `output`, in 65536-byte windows with Z_SYNC_FLUSH. True on success (also

@@ -569,35 +569,43 @@ private:
         return result ? result : CheckEvents(events_, cipher_.event_control_gone_, position, total_);
     }
 
-    // Passes the accumulator on: written as it is, or inflated first.
+    // Passes the accumulator on: written as it is, or inflated first. Compressed data goes to
+    // zlib in slices and what they yield is written every 128000 bytes, so that highly
+    // compressed input never inflates into one huge buffer.
     int32_t Flush() {
+        if (compression_ == at::kNoCompression) return WriteAll(output_, accumulator_);
+        compressed_fed_ = true;
+        int32_t result = 0;
+        for (uint32_t offset = 0; offset < accumulator_.Length() && result == 0; offset += kInflateSlice) {
+            const uint32_t length = std::min(kInflateSlice, accumulator_.Length() - offset);
+            result = InflateSlice(accumulator_.Data() + offset, length);
+            if (result == 0 && decompressed_.Length() >= cryptSYMMETRIC::kChunk) result = WriteAll(output_, decompressed_);
+        }
+        accumulator_.Clear();
+        if (result == 0) result = WriteAll(output_, decompressed_);
+        decompressed_.Clear();
+        return result;
+    }
+
+    int32_t InflateSlice(const uint8_t* data, uint32_t length) {
         CompressionStream& stream = cipher_.compression_;
         if (compression_ == at::kZlibCompression) {
-            compressed_fed_ = true;
-            if (stream.IsInflate()) {
-                const int rc = stream.InflateChunk(accumulator_, decompressed_);
-                if (rc == Z_STREAM_END) {
-                    zlib_ended_ = true;
-                    stream.End();
-                } else if (rc != Z_BUF_ERROR && rc != Z_OK) {
-                    accumulator_.Clear();
-                    return kErrDecompressFailed;
-                }
+            if (!stream.IsInflate()) return 0;  // the data has ended; padding follows
+            const int rc = stream.InflateChunk(data, length, decompressed_);
+            if (rc == Z_STREAM_END) {
+                zlib_ended_ = true;
+                stream.End();
+                return 0;
             }
-            accumulator_.Clear();
-            return WriteAll(output_, decompressed_);
+            return rc == Z_BUF_ERROR || rc == Z_OK ? 0 : kErrDecompressFailed;
         }
-        if (compression_ == at::kGZipCompression) {
-            compressed_fed_ = true;
-            const bool ok = stream.GzipFeed(accumulator_, decompressed_);
-            accumulator_.Clear();
-            // After the end of the deflate data only the trailer and padding follow (a whole
-            // working block of it with a Unix crypt Type): the reader refuses them, harmlessly.
-            if (!ok && !stream.GzipDataEnded()) return kErrDecompressFailed;
-            return WriteAll(output_, decompressed_);
-        }
-        return WriteAll(output_, accumulator_);
+        // After the end of the deflate data only the trailer and padding follow (a whole
+        // working block of it with a Unix crypt Type): the reader refuses them, harmlessly.
+        if (stream.GzipDataEnded()) return 0;
+        return stream.GzipFeed(data, length, decompressed_) || stream.GzipDataEnded() ? 0 : kErrDecompressFailed;
     }
+
+    static constexpr uint32_t kInflateSlice = 4096;
 
     bool CompressedDataEnded() const {
         if (compression_ == at::kZlibCompression) return zlib_ended_;

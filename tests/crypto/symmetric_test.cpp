@@ -374,6 +374,55 @@ TEST(SymmetricPass, NoneWithCompressionWritesStandardStreams) {
     }
 }
 
+// A blob of `size` zero bytes made up as they are read, and one that only counts what it gets.
+class ZeroSource : public BlobPort {
+public:
+    explicit ZeroSource(uint64_t size) : size_(size) {}
+    int32_t Read(uint32_t count, Buffer& into) override {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, size_ - position_));
+        largest_read = std::max(largest_read, count);
+        memset(into.AppendSpace(n), 0, n);
+        position_ += n;
+        return 0;
+    }
+    int32_t Write(const uint8_t*, uint32_t count) override {
+        written += count;
+        largest_write = std::max(largest_write, count);
+        return 0;
+    }
+    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override {
+        position_ = origin == kSeekEnd ? size_ : origin == kSeekStart ? static_cast<uint64_t>(offset) : position_;
+        if (position) *position = position_;
+        return 0;
+    }
+    int32_t SetSize(uint64_t) override { return 0; }
+    uint64_t written = 0;
+    uint32_t largest_read = 0, largest_write = 0;
+
+private:
+    uint64_t size_, position_ = 0;
+};
+
+// Reads, writes and what zlib yields stay within the chunk sizes, also for 40 MB that compress
+// to almost nothing (a decompression bomb in miniature).
+TEST(SymmetricPass, MemoryStaysBoundedByTheChunkSizes) {
+    TestOwner owner;
+    owner.compression = at::kZlibCompression;
+    ZeroSource zeros(40u << 20);
+    MemoryPort compressed;
+    auto encryptor = Keyed(at::kAES, owner, RandomBytes(16, 14));
+    ASSERT_EQ(encryptor->EncryptBlob(zeros, compressed, false, &owner), 0);
+    EXPECT_LE(zeros.largest_read, cryptSYMMETRIC::kChunk);
+    EXPECT_LT(compressed.data.size(), 100000u);
+
+    ZeroSource sink(0);
+    compressed.position = 0;
+    auto decryptor = Keyed(at::kAES, owner, RandomBytes(16, 14));
+    ASSERT_EQ(decryptor->DecryptBlob(compressed, sink, &owner), 0);
+    EXPECT_EQ(sink.written, 40u << 20);
+    EXPECT_LT(sink.largest_write, 5u << 20);
+}
+
 // Damaged input: never a crash; a defined result or a decompression failure.
 TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
     const Bytes key = RandomBytes(24, 10);
