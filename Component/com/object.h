@@ -200,6 +200,11 @@ public:
         HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
         if (FAILED(hr)) return hr;
         hr = info->Invoke(static_cast<I*>(this), id, flags, params, result, exception, argument_error);
+        // Scripts assign objects with Set (a put by reference); properties that take any VARIANT
+        // declare only the put, which then receives the object.
+        if (hr == DISP_E_MEMBERNOTFOUND && (flags & DISPATCH_PROPERTYPUTREF))
+            hr = info->Invoke(static_cast<I*>(this), id, static_cast<WORD>((flags & ~DISPATCH_PROPERTYPUTREF) | DISPATCH_PROPERTYPUT),
+                              params, result, exception, argument_error);
         info->Release();
         return hr;
     }

@@ -1,187 +1,220 @@
 #include "control/key_intake.h"
 
-#include <climits>
+#include <cstdint>
 #include <cwchar>
+#include <string>
 
 #include <wrl/client.h>
 
+#include "blobs/text_encoding.h"
 #include "com/Ombrix.h"
 #include "com/holders.h"
 #include "control/debug_log.h"
 #include "crypto/private_key.h"
-#include "crypto/secure_bytes.h"
 
 namespace ombrix {
 
-// The external key object: only three of its methods are called, by vtable slot (counted from
-// 0 with IUnknown's 3 and IDispatch's 4): 13 gives a text, 19 and 21 byte arrays, each for a
-// selector 0 or 1.
 // {9DEAF8CA-C0BC-410E-879F-D164112574D0}
 constexpr IID kIidExternalKey = {0x9deaf8ca, 0xc0bc, 0x410e, {0x87, 0x9f, 0xd1, 0x64, 0x11, 0x25, 0x74, 0xd0}};
 
-// Outside the anonymous namespace on purpose: the objects come from other modules, and the
-// compiler must not assume that this translation unit sees every class implementing it.
+// The external key object, an outside COM object of which only three methods are called, by
+// vtable slot (counted from 0, IUnknown's 3 and IDispatch's 4 included): 13 gives a text, 19 and
+// 21 byte arrays, each for a selector 0 or 1. Declared outside the anonymous namespace so that
+// the compiler cannot conclude that no implementation exists and drop the calls.
 struct ExternalKeyObject : public IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE Slot7() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot8() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot9() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot10() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot11() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot12() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Text(LONG selector, BSTR* text) = 0;  // slot 13
-    virtual HRESULT STDMETHODCALLTYPE Slot14() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot15() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot16() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot17() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Slot18() = 0;
-    virtual HRESULT STDMETHODCALLTYPE KeyBytes(LONG selector, SAFEARRAY** bytes) = 0;  // slot 19
-    virtual HRESULT STDMETHODCALLTYPE Slot20() = 0;
-    virtual HRESULT STDMETHODCALLTYPE OtherKeyBytes(LONG selector, SAFEARRAY** bytes) = 0;  // slot 21
+    virtual HRESULT STDMETHODCALLTYPE Unused7() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused8() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused9() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused10() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused11() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused12() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Slot13Text(LONG selector, BSTR* text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused14() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused15() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused16() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused17() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused18() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Slot19Bytes(LONG selector, SAFEARRAY** bytes) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unused20() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Slot21Bytes(LONG selector, SAFEARRAY** bytes) = 0;
 };
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-void Log(BSTR debug_file, const char* property, const char* form) {
-    if (debug_file && *debug_file) DebugLogWrite(debug_file, "%s::%s found\r\n", property, form);
+void Log(BSTR debug_file, const char* line) {
+    if (SysStringLen(debug_file) != 0) DebugLogWrite(debug_file, "%s", line);
 }
 
-// Appends the text converted to the system's ANSI code page: all converted bytes, or at most one
-// byte per character (`cut`), as the key forms take it. The conversion is wiped afterwards.
+// Appends `length` characters of text converted to the system's ANSI code page. With `cut`, at
+// most `length` bytes are taken (the key text rule: a multi-byte conversion is cut to one byte
+// per character); otherwise all converted bytes. The conversion is wiped afterwards.
 void AppendAnsi(const wchar_t* text, uint32_t length, bool cut, Buffer& out) {
-    if (!text || length == 0 || length > INT_MAX) return;
-    const int count = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    SecureBytes narrow;
-    if (count <= 0 || !narrow.Allocate(static_cast<size_t>(count))) return;
-    const int written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), reinterpret_cast<char*>(narrow.Data()), count,
-                                            nullptr, nullptr);
-    if (written <= 0) return;
-    uint32_t take = static_cast<uint32_t>(written);
+    std::string narrow;
+    if (!NarrowAnsi(text, length, narrow)) return;
+    size_t take = narrow.size();
     if (cut && take > length) take = length;
-    out.Append(narrow.Data(), take);
+    if (take != 0) out.Append(narrow.data(), static_cast<uint32_t>(take));
+    SecureZero(narrow.data(), narrow.size());
 }
 
-// The bytes from the array's lower to its upper bound, taken from the start of its data.
-void AppendArray(SAFEARRAY* array, Buffer& out) {
+// Appends at most `limit` bytes of a one-dimensional array of one-byte elements, from its lower
+// to its upper bound; with `wipe` (a temporary array received from an outside object) its bytes
+// are zeroed afterwards. Arrays of more dimensions or of wider elements (numbers, strings,
+// VARIANTs) are refused: their raw storage is no key a caller could have meant.
+void AppendArray(SAFEARRAY* array, Buffer& out, uint32_t limit, bool wipe) {
+    if (!array || array->cDims != 1 || SafeArrayGetElemsize(array) != 1) return;
     const uint32_t count = com::SafeArrayCount(array);
     if (count == 0) return;
     com::SafeArrayAccess access(array);
-    if (access.Ok()) out.Append(access.Data(), count);
+    if (!access.Ok()) return;
+    out.Append(access.Data(), count < limit ? count : limit);
+    if (wipe) SecureZero(const_cast<uint8_t*>(access.Data()), count);
 }
 
-// The whole content of a blob, which is left at its end.
+void WipeText(BSTR text) {
+    if (text) SecureZero(text, SysStringByteLen(text));
+}
+
+// The whole content of a blob: seek to the end for the length, back to the start, read it all.
+// The blob is left at its end.
 void AppendBlob(IBlob* blob, Buffer& out) {
-    LONG end = 0;
-    if (FAILED(blob->Seek(0, 2, &end)) || FAILED(blob->Seek(0, 0, nullptr)) || end <= 0) return;
+    LONG end = 0, start = 0;
+    if (FAILED(blob->Seek(0, 2, &end)) || FAILED(blob->Seek(0, 0, &start)) || end <= 0) return;
     SAFEARRAY* raw = nullptr;
-    const HRESULT hr = blob->Read(end, &raw);
+    if (FAILED(blob->Read(end, &raw))) return;
     com::SafeArray array(raw);
-    if (SUCCEEDED(hr) && array.Get() && SafeArrayGetElemsize(array.Get()) == 1) AppendArray(array.Get(), out);
-    if (array.Get()) {
-        com::SafeArrayAccess access(array.Get());
-        if (access.Ok()) SecureZero(const_cast<uint8_t*>(access.Data()), com::SafeArrayCount(array.Get()));
-    }
+    AppendArray(array.Get(), out, static_cast<uint32_t>(end), true);
 }
 
-// A byte array from the external key object: slot 19 then 21, selector 0 then 1.
-void AppendExternalKey(ExternalKeyObject* key, Buffer& out) {
-    for (auto method : {&ExternalKeyObject::KeyBytes, &ExternalKeyObject::OtherKeyBytes}) {
+// Slot 19 with selector 0, then 1, then slot 21 with 0, then 1, until one succeeds. A failing
+// call's out-pointer is left alone: by COM's rules it holds nothing to free.
+void AppendExternalKeyBytes(ExternalKeyObject* key, Buffer& out) {
+    for (auto method : {&ExternalKeyObject::Slot19Bytes, &ExternalKeyObject::Slot21Bytes}) {
         for (LONG selector : {0, 1}) {
             SAFEARRAY* raw = nullptr;
-            const HRESULT hr = (key->*method)(selector, &raw);
+            if (FAILED((key->*method)(selector, &raw))) continue;
             com::SafeArray array(raw);
-            if (FAILED(hr)) continue;
-            if (array.Get()) AppendArray(array.Get(), out);
+            AppendArray(array.Get(), out, UINT32_MAX, true);
             return;
         }
     }
 }
 
-// The object behind a VARIANT of an object form, or null.
-IUnknown* ObjectOf(const VARIANT& value) {
-    const VARTYPE vt = V_VT(&value);
-    if (vt == VT_DISPATCH || vt == VT_UNKNOWN) return V_UNKNOWN(&value);
-    if (vt == (VT_DISPATCH | VT_BYREF) || vt == (VT_UNKNOWN | VT_BYREF)) return V_UNKNOWNREF(&value) ? *V_UNKNOWNREF(&value) : nullptr;
-    return nullptr;
+// The text of slot 13 (selector 0, else 1), all of its ANSI conversion.
+void AppendExternalKeyText(ExternalKeyObject* key, Buffer& out) {
+    for (LONG selector : {0, 1}) {
+        BSTR raw = nullptr;
+        if (FAILED(key->Slot13Text(selector, &raw))) continue;
+        com::Bstr text;
+        text.Reset(raw);
+        AppendAnsi(text.Get(), text.Length(), false, out);
+        WipeText(text.Get());
+        return;
+    }
 }
 
-// The text, text-by-reference and array forms shared by both properties. True when the value
-// had one of them.
-bool AppendPlainForm(const VARIANT& value, BSTR debug_file, const char* property, Buffer& out) {
-    const VARTYPE vt = V_VT(&value);
-    if (vt == VT_BSTR) {
-        Log(debug_file, property, "string");
-        AppendAnsi(V_BSTR(&value), SysStringLen(V_BSTR(&value)), true, out);
-        return true;
+// The private key of a certificate object, imported from PEM; when it has none, its handle.
+void AppendCertificate(ICertificate* certificate, Buffer& out, int32_t* certificate_handle) {
+    BSTR raw = nullptr;
+    if (SUCCEEDED(certificate->get_PrivateKey(&raw))) {
+        com::Bstr pem;
+        pem.Reset(raw);
+        std::string narrow;
+        if (NarrowAnsi(pem.Get(), pem.Length(), narrow)) ImportPemPrivateKey(narrow.data(), narrow.size(), out);
+        SecureZero(narrow.data(), narrow.size());
+        WipeText(pem.Get());
+        return;
     }
-    if (vt == (VT_BSTR | VT_BYREF)) {
-        Log(debug_file, property, "string byref");
+    LONG handle = 0;
+    if (SUCCEEDED(certificate->get_Handle(&handle)) && certificate_handle) *certificate_handle = handle;
+}
+
+// The object's interface `iid`, or null. A failing QueryInterface's out-pointer is not touched.
+// (The reference is handed over through GetAddressOf: mingw-w64's ComPtr::Attach adds one.)
+template <class Interface>
+ComPtr<Interface> Query(IUnknown* object, const IID& iid) {
+    ComPtr<Interface> result;
+    void* raw = nullptr;
+    if (SUCCEEDED(object->QueryInterface(iid, &raw)) && raw) *result.GetAddressOf() = static_cast<Interface*>(raw);
+    return result;
+}
+
+// The forms a value can take, in the order they are recognised.
+enum class Form { kNone, kText, kTextByReference, kArray, kObject };
+
+Form FormOf(const VARIANT& value) {
+    const VARTYPE vt = V_VT(&value);
+    if (vt == VT_BSTR) return Form::kText;
+    if (vt == (VT_BSTR | VT_BYREF)) return Form::kTextByReference;
+    if (vt & VT_ARRAY) return Form::kArray;
+    const VARTYPE base = vt & ~VT_BYREF;
+    if (base == VT_DISPATCH || base == VT_UNKNOWN) return Form::kObject;
+    return Form::kNone;
+}
+
+// The object of an object form, a reference followed; null when there is none.
+IUnknown* ObjectOf(const VARIANT& value) {
+    if (!(V_VT(&value) & VT_BYREF)) return V_UNKNOWN(&value);
+    return V_UNKNOWNREF(&value) ? *V_UNKNOWNREF(&value) : nullptr;
+}
+
+// The text and array forms, which both properties treat alike.
+void AppendPlainForm(const VARIANT& value, Form form, Buffer& out) {
+    if (form == Form::kText) {
+        const BSTR text = V_BSTR(&value);
+        AppendAnsi(text, SysStringLen(text), true, out);
+    } else if (form == Form::kTextByReference) {
+        // By reference the text ends at its first zero character.
         const BSTR text = V_BSTRREF(&value) ? *V_BSTRREF(&value) : nullptr;
         if (text) AppendAnsi(text, static_cast<uint32_t>(wcsnlen(text, SysStringLen(text))), true, out);
-        return true;
+    } else if (form == Form::kArray) {
+        SAFEARRAY* array = V_ARRAY(&value);
+        if (V_VT(&value) & VT_BYREF) array = V_ARRAYREF(&value) ? *V_ARRAYREF(&value) : nullptr;
+        AppendArray(array, out, UINT32_MAX, false);  // the caller's own array: not ours to wipe
     }
-    if (vt & VT_ARRAY) {
-        Log(debug_file, property, "array");
-        SAFEARRAY* array = (vt & VT_BYREF) ? (V_ARRAYREF(&value) ? *V_ARRAYREF(&value) : nullptr) : V_ARRAY(&value);
-        if (array) AppendArray(array, out);
-        return true;
-    }
-    return false;
 }
 
 }  // namespace
 
 void DeriveSecretKey(const VARIANT& value, BSTR debug_file, Buffer& key_bytes, int32_t* certificate_handle) {
-    if (AppendPlainForm(value, debug_file, "SecretKey", key_bytes)) return;
-    const VARTYPE base = V_VT(&value) & ~VT_BYREF;
-    if (base != VT_DISPATCH && base != VT_UNKNOWN) return;
-    Log(debug_file, "SecretKey", "dispatch");
+    static constexpr const char* kLines[] = {nullptr, "SecretKey::string found\r\n", "SecretKey::string byref found\r\n",
+                                             "SecretKey::array found\r\n", "SecretKey::dispatch found\r\n"};
+    const Form form = FormOf(value);
+    if (form == Form::kNone) return;
+    Log(debug_file, kLines[static_cast<int>(form)]);
+    if (form != Form::kObject) {
+        AppendPlainForm(value, form, key_bytes);
+        return;
+    }
     IUnknown* object = ObjectOf(value);
     if (!object) return;
-
-    ComPtr<IBlob> blob;
-    ComPtr<ExternalKeyObject> key;
-    ComPtr<ICertificate> certificate;
-    if (SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob) {
+    if (ComPtr<IBlob> blob = Query<IBlob>(object, IID_IBlob)) {
         AppendBlob(blob.Get(), key_bytes);
-    } else if (SUCCEEDED(object->QueryInterface(kIidExternalKey, reinterpret_cast<void**>(key.GetAddressOf()))) && key) {
-        AppendExternalKey(key.Get(), key_bytes);
-    } else if (SUCCEEDED(object->QueryInterface(IID_ICertificate, reinterpret_cast<void**>(certificate.GetAddressOf()))) &&
-               certificate) {
-        com::Bstr pem;
-        if (SUCCEEDED(certificate->get_PrivateKey(pem.Put()))) {
-            Buffer narrow;
-            AppendAnsi(pem.Get(), SysStringLen(pem.Get()), false, narrow);
-            ImportPemPrivateKey(reinterpret_cast<const char*>(narrow.Data()), narrow.Length(), key_bytes);
-            SecureZero(narrow.Data(), narrow.Length());
-            if (pem.Get()) SecureZero(pem.Get(), SysStringByteLen(pem.Get()));
-        } else {
-            LONG handle = 0;
-            if (SUCCEEDED(certificate->get_Handle(&handle)) && certificate_handle) *certificate_handle = handle;
-        }
+    } else if (ComPtr<ExternalKeyObject> key = Query<ExternalKeyObject>(object, kIidExternalKey)) {
+        AppendExternalKeyBytes(key.Get(), key_bytes);
+    } else if (ComPtr<ICertificate> certificate = Query<ICertificate>(object, IID_ICertificate)) {
+        AppendCertificate(certificate.Get(), key_bytes, certificate_handle);
     }
 }
 
 void DeriveInitVector(const VARIANT& value, BSTR debug_file, Buffer& iv_bytes) {
-    if (AppendPlainForm(value, debug_file, "InitVector", iv_bytes)) return;
-    const VARTYPE base = V_VT(&value) & ~VT_BYREF;
-    if (base != VT_DISPATCH && base != VT_UNKNOWN) return;
-    Log(debug_file, "InitVector", "dispatch");
+    static constexpr const char* kLines[] = {nullptr, "InitVector::string found\r\n", "InitVector::string byref found\r\n",
+                                             "InitVector::array found\r\n", "InitVector::dispatch found\r\n"};
+    const Form form = FormOf(value);
+    if (form == Form::kNone) return;
+    Log(debug_file, kLines[static_cast<int>(form)]);
+    if (form != Form::kObject) {
+        AppendPlainForm(value, form, iv_bytes);
+        return;
+    }
     IUnknown* object = ObjectOf(value);
     if (!object) return;
-
-    ComPtr<IBlob> blob;
-    ComPtr<ExternalKeyObject> key;
-    if (SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob) {
+    if (ComPtr<IBlob> blob = Query<IBlob>(object, IID_IBlob)) {
         AppendBlob(blob.Get(), iv_bytes);
-    } else if (SUCCEEDED(object->QueryInterface(kIidExternalKey, reinterpret_cast<void**>(key.GetAddressOf()))) && key) {
-        for (LONG selector : {0, 1}) {
-            com::Bstr text;
-            if (FAILED(key->Text(selector, text.Put()))) continue;
-            AppendAnsi(text.Get(), SysStringLen(text.Get()), false, iv_bytes);
-            break;
-        }
+    } else if (ComPtr<ExternalKeyObject> key = Query<ExternalKeyObject>(object, kIidExternalKey)) {
+        AppendExternalKeyText(key.Get(), iv_bytes);
     }
 }
 

@@ -2,7 +2,7 @@
 
 namespace ombrix {
 
-// RSA and DSA key blobs arrive with the asymmetric algorithms; until then no PEM key is usable.
-bool ImportPemPrivateKey(const char* pem, size_t length, Buffer& key_bytes) { return false; }
+// Appends nothing and reports failure until the RSA and DSA key classes arrive.
+bool ImportPemPrivateKey(const char* /*pem*/, size_t /*length*/, Buffer& /*key_bytes*/) { return false; }
 
 }  // namespace ombrix

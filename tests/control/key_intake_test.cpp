@@ -1,10 +1,12 @@
-// SecretKey and InitVector: every form of value and the bytes it yields, with stand-ins for the
-// external key object and the certificate component.
+// SecretKey and InitVector intake: every form of value and the bytes it yields, with stand-ins
+// for a blob, the external key object and the certificate component.
 #include "control/key_intake.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blobs/MemBlob.h"
@@ -13,94 +15,113 @@
 
 using ombrix::Buffer;
 using Bytes = std::vector<uint8_t>;
+using Calls = std::vector<std::pair<int, LONG>>;
 
 namespace {
 
-Bytes Of(const Buffer& buffer) { return Bytes(buffer.Data(), buffer.Data() + buffer.Length()); }
-
-// A text VARIANT; by reference it points at *holder, which the caller frees.
-com::Variant& Text(com::Variant&& value, const std::wstring& text, bool by_reference, BSTR* holder) {
-    *holder = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (by_reference) {
-        V_VT(value.Get()) = VT_BSTR | VT_BYREF;
-        V_BSTRREF(value.Get()) = holder;
-    } else {
-        V_VT(value.Get()) = VT_BSTR;
-        V_BSTR(value.Get()) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    }
-    return value;
+Bytes Key(const com::Variant& value, int32_t* handle = nullptr, BSTR log = nullptr) {
+    Buffer key;
+    int32_t unused = 0;
+    ombrix::DeriveSecretKey(*value.Get(), log, key, handle ? handle : &unused);
+    return Bytes(key.Data(), key.Data() + key.Length());
 }
 
-com::Variant& Object(com::Variant&& value, IUnknown* object) {
-    V_VT(value.Get()) = VT_UNKNOWN;
+Bytes Iv(const com::Variant& value, BSTR log = nullptr) {
+    Buffer iv;
+    ombrix::DeriveInitVector(*value.Get(), log, iv);
+    return Bytes(iv.Data(), iv.Data() + iv.Length());
+}
+
+void SetText(com::Variant& value, const std::wstring& text) {
+    V_VT(value.Put()) = VT_BSTR;
+    V_BSTR(value.Get()) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+// A by-reference text pointing at *text.
+void SetTextReference(com::Variant& value, BSTR* text) {
+    V_VT(value.Put()) = VT_BSTR | VT_BYREF;
+    V_BSTRREF(value.Get()) = text;
+}
+
+void SetObject(com::Variant& value, IUnknown* object) {
+    V_VT(value.Put()) = VT_UNKNOWN;
     V_UNKNOWN(value.Get()) = object;
     object->AddRef();
-    return value;
 }
 
-// A COM object on the test's stack answering one interface; the rest of IDispatch is not used.
+// A COM object on the test's stack answering one interface besides IUnknown and IDispatch,
+// counting its references so that the tests see every one released.
 template <class Interface>
-class StackObject : public Interface {
+class Fake : public Interface {
 public:
-    explicit StackObject(const IID& iid) : iid_(iid) {}
+    explicit Fake(const IID& iid) : iid_(iid) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
         *result = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, iid_)) return E_NOINTERFACE;
         *result = static_cast<Interface*>(this);
+        AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    ULONG refs = 0;
 
 private:
     IID iid_;
 };
 
-// The external key object's layout: IDispatch, then its own methods; slots 13, 19 and 21 count.
+// A blob that reports `size` bytes and answers Read with a copy of `read_result`.
+class FakeBlob final : public Fake<IBlob> {
+public:
+    FakeBlob(LONG size, SAFEARRAY* read_result) : Fake(IID_IBlob), size_(size), read_result_(read_result) {}
+    STDMETHODIMP Read(LONG, SAFEARRAY** data) override { return SafeArrayCopy(read_result_.Get(), data); }
+    STDMETHODIMP Write(SAFEARRAY**) override { return E_NOTIMPL; }
+    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* position) override {
+        if (size_ < 0) return E_FAIL;
+        *position = origin == 2 ? size_ : offset;
+        return S_OK;
+    }
+    STDMETHODIMP SetSize(LONG) override { return E_NOTIMPL; }
+    LONG size_;
+    com::SafeArray read_result_;
+};
+
+// The external key object's layout: IDispatch, then its own methods, of which 13, 19 and 21 count.
+#define UNUSED(n) virtual HRESULT STDMETHODCALLTYPE Unused##n() { return E_NOTIMPL; }
 struct KeyObjectLayout : public IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE Unused7() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused8() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused9() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused10() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused11() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused12() { return E_NOTIMPL; }
+    UNUSED(7) UNUSED(8) UNUSED(9) UNUSED(10) UNUSED(11) UNUSED(12)
     virtual HRESULT STDMETHODCALLTYPE Slot13(LONG selector, BSTR* text) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Unused14() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused15() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused16() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused17() { return E_NOTIMPL; }
-    virtual HRESULT STDMETHODCALLTYPE Unused18() { return E_NOTIMPL; }
+    UNUSED(14) UNUSED(15) UNUSED(16) UNUSED(17) UNUSED(18)
     virtual HRESULT STDMETHODCALLTYPE Slot19(LONG selector, SAFEARRAY** bytes) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Unused20() { return E_NOTIMPL; }
+    UNUSED(20)
     virtual HRESULT STDMETHODCALLTYPE Slot21(LONG selector, SAFEARRAY** bytes) = 0;
 };
+#undef UNUSED
 
 constexpr IID kIidKeyObject = {0x9deaf8ca, 0xc0bc, 0x410e, {0x87, 0x9f, 0xd1, 0x64, 0x11, 0x25, 0x74, 0xd0}};
 
-// Succeeds only for the (slot, selector) pairs in `answers`; records every call.
-class FakeKeyObject final : public StackObject<KeyObjectLayout> {
+// Succeeds only for the (slot, selector) pairs in `answers`, records every call; a byte array
+// names the slot and selector that produced it.
+class FakeKeyObject final : public Fake<KeyObjectLayout> {
 public:
-    explicit FakeKeyObject(std::vector<std::pair<int, LONG>> answers) : StackObject(kIidKeyObject), answers_(std::move(answers)) {}
+    explicit FakeKeyObject(Calls answers) : Fake(kIidKeyObject), answers_(std::move(answers)) {}
     STDMETHODIMP Slot13(LONG selector, BSTR* text) override {
         if (!Answer(13, selector)) return E_FAIL;
-        *text = SysAllocString(L"iv-from-object");
+        *text = SysAllocString(L"iv text");
         return S_OK;
     }
     STDMETHODIMP Slot19(LONG selector, SAFEARRAY** bytes) override { return Array(19, selector, bytes); }
     STDMETHODIMP Slot21(LONG selector, SAFEARRAY** bytes) override { return Array(21, selector, bytes); }
-
-    std::vector<std::pair<int, LONG>> calls;
+    Calls calls;
 
 private:
     bool Answer(int slot, LONG selector) {
         calls.emplace_back(slot, selector);
-        for (const auto& answer : answers_)
-            if (answer == std::make_pair(slot, selector)) return true;
-        return false;
+        return std::find(answers_.begin(), answers_.end(), calls.back()) != answers_.end();
     }
     HRESULT Array(int slot, LONG selector, SAFEARRAY** bytes) {
         if (!Answer(slot, selector)) return E_FAIL;
@@ -108,63 +129,31 @@ private:
         *bytes = com::SafeArray::Bytes(content, 3).Detach();
         return S_OK;
     }
-    std::vector<std::pair<int, LONG>> answers_;
+    Calls answers_;
 };
 
-class FakeCertificate final : public StackObject<ICertificate> {
+class FakeCertificate final : public Fake<ICertificate> {
 public:
-    FakeCertificate(bool has_key, LONG handle) : StackObject(IID_ICertificate), has_key_(has_key), handle_(handle) {}
-// Every member but PrivateKey and Handle gets is unused here.
-#define PROPERTY(name, type) \
-    STDMETHODIMP get_##name(type*) override { return E_NOTIMPL; } \
-    STDMETHODIMP put_##name(type) override { return E_NOTIMPL; }
-#define GETTER(name, type) \
-    STDMETHODIMP get_##name(type*) override { return E_NOTIMPL; }
-    PROPERTY(Country, BSTR)
-    PROPERTY(State, BSTR)
-    PROPERTY(Locality, BSTR)
-    PROPERTY(ValidFrom, DATE)
-    PROPERTY(Organization, BSTR)
-    PROPERTY(Unit, BSTR)
-    PROPERTY(CommonName, BSTR)
-    PROPERTY(Email, BSTR)
-    PROPERTY(ValidTo, DATE)
-    GETTER(Issuer, ICertificate*)
-    PROPERTY(Version, long)
-    PROPERTY(SerialNumber, long)
-    PROPERTY(BitCount, short)
-    PROPERTY(FriendlyName, BSTR)
-    STDMETHODIMP put_Handle(long) override { return E_NOTIMPL; }
-    PROPERTY(Text, BSTR)
-    STDMETHODIMP put_PrivateKey(BSTR) override { return E_NOTIMPL; }
-    PROPERTY(PublicKey, BSTR)
-    PROPERTY(Data, BSTR)
-    GETTER(PublicKeyOpenSSH, BSTR)
-    GETTER(PublicKeySSH, BSTR)
-    GETTER(HasPrivateKey, VARIANT_BOOL)
-    GETTER(PublicKeyRSA1, BSTR)
-    GETTER(SerialNumberHex, BSTR)
-    GETTER(SerialNumberDec, BSTR)
-    GETTER(IssuerCountry, BSTR)
-    GETTER(IssuerState, BSTR)
-    GETTER(IssuerLocality, BSTR)
-    GETTER(IssuerOrganization, BSTR)
-    GETTER(IssuerUnit, BSTR)
-    GETTER(IssuerCommonName, BSTR)
-    GETTER(IssuerEmail, BSTR)
-    GETTER(IssuerText, BSTR)
-    STDMETHODIMP About() override { return E_NOTIMPL; }
-    STDMETHODIMP Load(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP Save(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP LoadKey(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GenerateKey(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP Request(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP SaveKey(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP Export(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP Generate() override { return E_NOTIMPL; }
-    STDMETHODIMP Show(BSTR, VARIANT) override { return E_NOTIMPL; }
+    FakeCertificate(bool has_key, LONG handle) : Fake(IID_ICertificate), has_key_(has_key), handle_(handle) {}
+#define GET(name, type) STDMETHODIMP get_##name(type*) override { return E_NOTIMPL; }
+#define PUT(name, type) STDMETHODIMP put_##name(type) override { return E_NOTIMPL; }
+#define PROPERTY(name, type) GET(name, type) PUT(name, type)
+    PROPERTY(Country, BSTR) PROPERTY(State, BSTR) PROPERTY(Locality, BSTR) PROPERTY(ValidFrom, DATE)
+    PROPERTY(Organization, BSTR) PROPERTY(Unit, BSTR) PROPERTY(CommonName, BSTR) PROPERTY(Email, BSTR)
+    PROPERTY(ValidTo, DATE) GET(Issuer, ICertificate*) PROPERTY(Version, LONG) PROPERTY(SerialNumber, LONG)
+    PROPERTY(BitCount, short) PROPERTY(FriendlyName, BSTR) PUT(Handle, LONG) PROPERTY(Text, BSTR) PUT(PrivateKey, BSTR)
+    PROPERTY(PublicKey, BSTR) PROPERTY(Data, BSTR) GET(PublicKeyOpenSSH, BSTR) GET(PublicKeySSH, BSTR)
+    GET(HasPrivateKey, VARIANT_BOOL) GET(PublicKeyRSA1, BSTR) GET(SerialNumberHex, BSTR) GET(SerialNumberDec, BSTR)
+    GET(IssuerCountry, BSTR) GET(IssuerState, BSTR) GET(IssuerLocality, BSTR) GET(IssuerOrganization, BSTR)
+    GET(IssuerUnit, BSTR) GET(IssuerCommonName, BSTR) GET(IssuerEmail, BSTR) GET(IssuerText, BSTR)
+#define METHOD(name, ...) STDMETHODIMP name(__VA_ARGS__) override { return E_NOTIMPL; }
+    METHOD(About) METHOD(Load, BSTR, VARIANT) METHOD(Save, BSTR, VARIANT) METHOD(LoadKey, BSTR, VARIANT)
+    METHOD(GenerateKey, VARIANT) METHOD(Request, BSTR) METHOD(SaveKey, BSTR, VARIANT) METHOD(Export, BSTR, VARIANT)
+    METHOD(Generate) METHOD(Show, BSTR, VARIANT)
+#undef METHOD
 #undef PROPERTY
-#undef GETTER
+#undef PUT
+#undef GET
     STDMETHODIMP get_PrivateKey(BSTR* pem) override {
         ++private_key_gets;
         if (!has_key_) return E_FAIL;
@@ -172,177 +161,213 @@ public:
         return S_OK;
     }
     STDMETHODIMP get_Handle(LONG* handle) override {
+        ++handle_gets;
         *handle = handle_;
         return S_OK;
     }
-    int private_key_gets = 0;
-
-private:
+    int private_key_gets = 0, handle_gets = 0;
     bool has_key_;
     LONG handle_;
 };
 
-TEST(KeyIntake, TextFormsBecomeAnsiBytes) {
-    BSTR holder = nullptr;
-    Buffer key;
+TEST(KeyIntake, TextBecomesAnsiBytesOnePerCharacter) {
+    com::Variant value;
+    SetText(value, L"abc");
     int32_t handle = 77;
-    ombrix::DeriveSecretKey(*Text(com::Variant(), L"abc", false, &holder).Get(), nullptr, key, &handle);
-    EXPECT_EQ(Of(key), (Bytes{'a', 'b', 'c'}));
+    EXPECT_EQ(Key(value, &handle), (Bytes{'a', 'b', 'c'}));
     EXPECT_EQ(handle, 77);  // only a certificate sets it
-    SysFreeString(holder);
 
-    // By value the whole string counts, zero characters included; by reference it ends there.
-    Buffer by_value, by_reference;
-    ombrix::DeriveSecretKey(*Text(com::Variant(), std::wstring(L"ab\0cd", 5), false, &holder).Get(), nullptr, by_value, &handle);
-    EXPECT_EQ(Of(by_value), (Bytes{'a', 'b', 0, 'c', 'd'}));
-    SysFreeString(holder);
+    // The system's ANSI code page, not the text code page (UTF-8) nor the low byte of each
+    // character; a character the code page lacks becomes its default character.
+    const std::wstring text = L"\u00e9\u20ac\u4e2d";
+    SetText(value, text);
+    char converted[16] = {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), 3, converted, sizeof converted, nullptr, nullptr);
+    ASSERT_GE(n, 3);
+    EXPECT_EQ(Key(value), Bytes(converted, converted + 3));
+    if (GetACP() == 1252) {
+        EXPECT_EQ(Iv(value), (Bytes{0xE9, 0x80, '?'}));
+    }
+
+    // By value every character counts, zero characters included; by reference the text ends at
+    // its first zero character.
+    SetText(value, std::wstring(L"ab\0cd", 5));
+    EXPECT_EQ(Key(value), (Bytes{'a', 'b', 0, 'c', 'd'}));
+    BSTR referenced = V_BSTR(value.Get());
     com::Variant reference;
-    Text(std::move(reference), std::wstring(L"ab\0cd", 5), true, &holder);
-    ombrix::DeriveInitVector(*reference.Get(), nullptr, by_reference);
-    EXPECT_EQ(Of(by_reference), (Bytes{'a', 'b'}));
-    SysFreeString(holder);
-
-    // One byte per character in the ANSI code page; a character it lacks becomes its default.
-    Buffer ansi;
-    ombrix::DeriveSecretKey(*Text(com::Variant(), L"\u00e9\u4e2d", false, &holder).Get(), nullptr, ansi, &handle);
-    SysFreeString(holder);
-    char expected[4] = {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, L"\u00e9\u4e2d", 2, expected, 4, nullptr, nullptr);
-    ASSERT_GE(n, 2);
-    EXPECT_EQ(Of(ansi), Bytes(expected, expected + 2));
+    SetTextReference(reference, &referenced);
+    EXPECT_EQ(Iv(reference), (Bytes{'a', 'b'}));
+    referenced = nullptr;
+    EXPECT_EQ(Key(reference), Bytes{});
+    V_BSTRREF(reference.Get()) = nullptr;
+    EXPECT_EQ(Key(reference), Bytes{});
 }
 
-TEST(KeyIntake, ArraysBlobsAndOtherTypes) {
-    uint8_t bytes[20];
-    for (uint8_t i = 0; i < 20; ++i) bytes[i] = static_cast<uint8_t>(i * 13);
-    com::SafeArray array = com::SafeArray::Bytes(bytes, 20);
+TEST(KeyIntake, ByteArraysByValueAndByReference) {
+    SAFEARRAYBOUND bound{20, 5};  // 20 elements, bounds 5..24
+    com::SafeArray array(SafeArrayCreate(VT_UI1, 1, &bound));
+    Bytes expected(20);
+    for (LONG i = 0; i < 20; ++i) {
+        expected[i] = static_cast<uint8_t>(i * 13 + 1);
+        LONG index = i + 5;
+        ASSERT_EQ(SafeArrayPutElement(array.Get(), &index, &expected[i]), S_OK);
+    }
     com::Variant value;
     V_VT(value.Get()) = VT_ARRAY | VT_UI1 | VT_BYREF;
     SAFEARRAY* raw = array.Get();
     V_ARRAYREF(value.Get()) = &raw;
-    Buffer key;
-    int32_t handle = 0;
-    ombrix::DeriveSecretKey(*value.Get(), nullptr, key, &handle);
-    EXPECT_EQ(Of(key), Bytes(bytes, bytes + 20));
+    EXPECT_EQ(Key(value), expected);
+    V_VT(value.Get()) = VT_ARRAY | VT_UI1;
+    V_ARRAY(value.Get()) = raw;
+    EXPECT_EQ(Iv(value), expected);
+    V_ARRAY(value.Get()) = nullptr;  // the array stays owned by `array`
 
+    // Not one-dimensional bytes: refused rather than read as raw storage.
+    SAFEARRAYBOUND plane[2] = {{4, 0}, {0, 0}};
+    com::SafeArray empty_plane(SafeArrayCreate(VT_UI1, 2, plane));
+    com::SafeArray numbers(SafeArrayCreateVector(VT_I4, 0, 4));
+    ASSERT_TRUE(empty_plane.Get() && numbers.Get());
+    V_VT(value.Get()) = VT_ARRAY | VT_UI1 | VT_BYREF;
+    V_ARRAYREF(value.Get()) = &raw;
+    for (SAFEARRAY* other : {empty_plane.Get(), numbers.Get(), static_cast<SAFEARRAY*>(nullptr)}) {
+        raw = other;
+        EXPECT_EQ(Key(value), Bytes{});
+    }
+    V_ARRAYREF(value.Get()) = nullptr;
+    EXPECT_EQ(Key(value), Bytes{});
+    V_VT(value.Get()) = VT_EMPTY;
+}
+
+TEST(KeyIntake, BlobGivesItsWholeContentAndStaysAtItsEnd) {
     com::ComObject<ombrix::CMemBlob>* blob = nullptr;
     ASSERT_EQ(com::ComObject<ombrix::CMemBlob>::CreateInstance(&blob), S_OK);
-    SAFEARRAY* eight = com::SafeArray::Bytes(bytes, 8).Detach();
-    blob->Write(&eight);
-    SafeArrayDestroy(eight);
-    Buffer from_blob;
-    ombrix::DeriveSecretKey(*Object(com::Variant(), static_cast<IBlob*>(blob)).Get(), nullptr, from_blob, &handle);
-    EXPECT_EQ(Of(from_blob), Bytes(bytes, bytes + 8));
+    const Bytes content{1, 2, 3, 4, 5, 6, 7, 8};
+    SAFEARRAY* data = com::SafeArray::Bytes(content.data(), 8).Detach();
+    blob->Write(&data);
+    SafeArrayDestroy(data);
     LONG position = -1;
+    blob->Seek(3, 0, &position);  // read from the start, whatever the position
+    IDispatch* as_dispatch = static_cast<IBlob*>(blob);
+    com::Variant value;
+    V_VT(value.Get()) = VT_DISPATCH | VT_BYREF;
+    V_DISPATCHREF(value.Get()) = &as_dispatch;
+    EXPECT_EQ(Key(value), content);
     blob->Seek(0, 1, &position);
-    EXPECT_EQ(position, 8);  // left at its end
+    EXPECT_EQ(position, 8);
     blob->Release();
 
-    com::Variant number;
-    V_VT(number.Get()) = VT_I4;
-    V_I4(number.Get()) = 1234;
-    Buffer nothing;
-    ombrix::DeriveSecretKey(*number.Get(), nullptr, nothing, &handle);
-    ombrix::DeriveSecretKey(*com::Variant().Get(), nullptr, nothing, &handle);
-    com::Variant null_object;
-    V_VT(null_object.Get()) = VT_DISPATCH;
-    ombrix::DeriveSecretKey(*null_object.Get(), nullptr, nothing, &handle);
-    EXPECT_EQ(nothing.Length(), 0u);
+    // Reads that deliver less, more, or no bytes; a blob that cannot seek is not read.
+    const uint8_t ten[10] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+    FakeBlob short_read(8, com::SafeArray::Bytes(ten, 3).Detach());
+    SetObject(value, &short_read);
+    EXPECT_EQ(Iv(value), (Bytes{9, 8, 7}));
+    FakeBlob long_read(8, com::SafeArray::Bytes(ten, 10).Detach());
+    SetObject(value, &long_read);
+    EXPECT_EQ(Key(value), Bytes(ten, ten + 8));
+    FakeBlob numbers(8, SafeArrayCreateVector(VT_I4, 0, 8));
+    SetObject(value, &numbers);
+    EXPECT_EQ(Key(value), Bytes{});
+    FakeBlob no_seek(-1, com::SafeArray::Bytes(ten, 8).Detach());
+    SetObject(value, &no_seek);
+    EXPECT_EQ(Key(value), Bytes{});
+    value.Clear();
+    for (const FakeBlob* fake : {&short_read, &long_read, &numbers, &no_seek}) EXPECT_EQ(fake->refs, 0u);
 }
 
 TEST(KeyIntake, ExternalKeyObjectIsAskedInOrder) {
-    Buffer key;
-    int32_t handle = 0;
-    FakeKeyObject second_selector({{19, 1}});
-    ombrix::DeriveSecretKey(*Object(com::Variant(), &second_selector).Get(), nullptr, key, &handle);
-    EXPECT_EQ(Of(key), (Bytes{19, 1, 0xEE}));
-    EXPECT_EQ(second_selector.calls, (std::vector<std::pair<int, LONG>>{{19, 0}, {19, 1}}));
+    com::Variant value;
+    FakeKeyObject second_selector({{19, 1}, {21, 0}});
+    SetObject(value, &second_selector);
+    EXPECT_EQ(Key(value), (Bytes{19, 1, 0xEE}));
+    EXPECT_EQ(second_selector.calls, (Calls{{19, 0}, {19, 1}}));
 
-    key.Clear();
     FakeKeyObject last_slot({{21, 1}, {13, 1}});
-    ombrix::DeriveSecretKey(*Object(com::Variant(), &last_slot).Get(), nullptr, key, &handle);
-    EXPECT_EQ(Of(key), (Bytes{21, 1, 0xEE}));
-    EXPECT_EQ(last_slot.calls, (std::vector<std::pair<int, LONG>>{{19, 0}, {19, 1}, {21, 0}, {21, 1}}));
-
-    Buffer iv;
+    SetObject(value, &last_slot);
+    EXPECT_EQ(Key(value), (Bytes{21, 1, 0xEE}));
+    EXPECT_EQ(last_slot.calls, (Calls{{19, 0}, {19, 1}, {21, 0}, {21, 1}}));
     last_slot.calls.clear();
-    ombrix::DeriveInitVector(*Object(com::Variant(), &last_slot).Get(), nullptr, iv);
-    EXPECT_EQ(std::string(iv.Data(), iv.Data() + iv.Length()), "iv-from-object");
-    EXPECT_EQ(last_slot.calls, (std::vector<std::pair<int, LONG>>{{13, 0}, {13, 1}}));
+    const std::string text = "iv text";
+    EXPECT_EQ(Iv(value), Bytes(text.begin(), text.end()));
+    EXPECT_EQ(last_slot.calls, (Calls{{13, 0}, {13, 1}}));
+
+    FakeKeyObject refusing({});
+    SetObject(value, &refusing);
+    EXPECT_EQ(Key(value), Bytes{});
+    EXPECT_EQ(Iv(value), Bytes{});
+    value.Clear();
+    EXPECT_EQ(second_selector.refs + last_slot.refs + refusing.refs, 0u);
+    V_VT(value.Get()) = VT_UNKNOWN | VT_BYREF;  // a reference to nothing
+    V_UNKNOWNREF(value.Get()) = nullptr;
+    EXPECT_EQ(Key(value), Bytes{});
 }
 
 TEST(KeyIntake, CertificateGivesItsPrivateKeyElseItsHandle) {
-    Buffer key;
-    int32_t handle = 0;
+    com::Variant value;
     FakeCertificate without_key(false, 1234);
-    ombrix::DeriveSecretKey(*Object(com::Variant(), &without_key).Get(), nullptr, key, &handle);
-    EXPECT_EQ(handle, 1234);
-    EXPECT_EQ(key.Length(), 0u);
-
-    handle = 0;
-    FakeCertificate with_key(true, 99);
-    ombrix::DeriveSecretKey(*Object(com::Variant(), &with_key).Get(), nullptr, key, &handle);
-    EXPECT_EQ(with_key.private_key_gets, 1);
-    EXPECT_EQ(handle, 0);  // the handle is not asked for
-    EXPECT_EQ(key.Length(), 0u);  // text that is no usable key yields nothing
-
-    // The IV never takes a certificate.
-    Buffer iv;
-    ombrix::DeriveInitVector(*Object(com::Variant(), &without_key).Get(), nullptr, iv);
-    EXPECT_EQ(iv.Length(), 0u);
-}
-
-TEST(KeyIntake, DebugLogNamesTheForm) {
-    const std::wstring path = test::TempPath(L"key_intake.log");
-    DeleteFileW(path.c_str());
-    com::Bstr file(SysAllocString(path.c_str()));
-    BSTR holder = nullptr;
-    Buffer sink;
+    SetObject(value, &without_key);
     int32_t handle = 0;
-    ombrix::DeriveSecretKey(*Text(com::Variant(), L"k", false, &holder).Get(), file.Get(), sink, &handle);
-    SysFreeString(holder);
+    EXPECT_EQ(Key(value, &handle), Bytes{});
+    EXPECT_EQ(handle, 1234);
+    EXPECT_EQ(Iv(value), Bytes{});  // the IV never asks a certificate
+    EXPECT_EQ(without_key.private_key_gets, 1);
+
+    // A private key is imported; this text is no usable key, so nothing is appended.
+    FakeCertificate with_key(true, 99);
+    SetObject(value, &with_key);
+    handle = 0;
+    EXPECT_EQ(Key(value, &handle), Bytes{});
+    EXPECT_EQ(with_key.private_key_gets, 1);
+    EXPECT_EQ(with_key.handle_gets, 0);
+    EXPECT_EQ(handle, 0);
+    value.Clear();
+    EXPECT_EQ(without_key.refs + with_key.refs, 0u);
+}
+
+TEST(KeyIntake, OtherValuesYieldNothingAndTheLogNamesTheForm) {
+    const std::wstring path = test::TempPath(L"key_intake.log");
+    com::Bstr log(path.c_str());
+    com::Variant value;
+    EXPECT_EQ(Key(value, nullptr, log.Get()), Bytes{});  // Empty
+    V_VT(value.Get()) = VT_I4;
+    V_I4(value.Get()) = 0x41424344;
+    EXPECT_EQ(Iv(value, log.Get()), Bytes{});
+    EXPECT_EQ(test::ReadFileBytes(path), "");
+
+    SetText(value, L"k");
+    Key(value, nullptr, log.Get());
+    BSTR referenced = V_BSTR(value.Get());
     com::Variant reference;
-    Text(std::move(reference), L"k", true, &holder);
-    ombrix::DeriveInitVector(*reference.Get(), file.Get(), sink);
-    SysFreeString(holder);
-    FakeCertificate certificate(false, 1);
-    ombrix::DeriveSecretKey(*Object(com::Variant(), &certificate).Get(), file.Get(), sink, &handle);
-    com::Variant number;
-    V_VT(number.Get()) = VT_I4;
-    ombrix::DeriveInitVector(*number.Get(), file.Get(), sink);
-    EXPECT_EQ(test::ReadFileBytes(path), "SecretKey::string found\r\nInitVector::string byref found\r\nSecretKey::dispatch found\r\n");
+    SetTextReference(reference, &referenced);
+    Iv(reference, log.Get());
+    V_VT(value.Put()) = VT_ARRAY | VT_UI1;
+    V_ARRAY(value.Get()) = SafeArrayCreateVector(VT_UI1, 0, 1);
+    Iv(value, log.Get());
+    V_VT(value.Put()) = VT_DISPATCH;  // a null object: logged, nothing derived
+    V_DISPATCH(value.Get()) = nullptr;
+    EXPECT_EQ(Key(value, nullptr, log.Get()), Bytes{});
+    EXPECT_EQ(test::ReadFileBytes(path),
+              "SecretKey::string found\r\nInitVector::string byref found\r\nInitVector::array found\r\n"
+              "SecretKey::dispatch found\r\n");
     DeleteFileW(path.c_str());
 }
 
-// The control keeps the value as given and derives the IV register from it per Type.
+// Through the control: the IV register holds the derived bytes, cut or zero-filled per Type.
 TEST(KeyIntake, ControlIvRegisterFollowsTheBlockSize) {
     com::ComObject<ombrix::COmbrix>* control = nullptr;
     ASSERT_EQ(com::ComObject<ombrix::COmbrix>::CreateInstance(&control), S_OK);
-    BSTR holder = nullptr;
-    com::Variant nineteen;
-    Text(std::move(nineteen), L"ABCDEFGHIJKLMNOPQRS", false, &holder);
-    SysFreeString(holder);
-    ASSERT_EQ(control->put_InitVector(*nineteen.Get()), S_OK);
-    Buffer& iv = control->CipherIvRegister();
-    EXPECT_EQ(Of(iv), Bytes(reinterpret_cast<const uint8_t*>("ABCDEFGHIJKLMNOP"), reinterpret_cast<const uint8_t*>("ABCDEFGHIJKLMNOP") + 16));
+    const Buffer& iv = control->CipherIvRegister();
+    auto Register = [&iv] { return std::string(iv.Data(), iv.Data() + iv.Length()); };
+    com::Variant value;
+    SetText(value, L"ABCDEFGHIJKLMNOPQRS");
+    ASSERT_EQ(control->put_InitVector(*value.Get()), S_OK);
+    EXPECT_EQ(Register(), "ABCDEFGHIJKLMNOP");  // AES, the default Type
     control->put_type(DES);
-    EXPECT_EQ(Of(iv), Bytes(reinterpret_cast<const uint8_t*>("ABCDEFGH"), reinterpret_cast<const uint8_t*>("ABCDEFGH") + 8));
+    EXPECT_EQ(Register(), "ABCDEFGH");
     control->put_type(AES);
-    EXPECT_EQ(iv.Length(), 16u);
-    EXPECT_EQ(iv.Data()[15], 'P');
-
-    com::Variant five;
-    Text(std::move(five), L"ABCDE", false, &holder);
-    SysFreeString(holder);
-    control->put_InitVector(*five.Get());
-    Bytes expected{'A', 'B', 'C', 'D', 'E'};
-    expected.resize(16, 0);
-    EXPECT_EQ(Of(iv), expected);
-
-    com::Variant stored;
-    ASSERT_EQ(control->get_InitVector(stored.Get()), S_OK);
-    ASSERT_EQ(V_VT(stored.Get()), VT_BSTR);
-    EXPECT_STREQ(V_BSTR(stored.Get()), L"ABCDE");
+    EXPECT_EQ(Register(), "ABCDEFGHIJKLMNOP");
+    SetText(value, L"ABCDE");
+    control->put_InitVector(*value.Get());
+    EXPECT_EQ(Register(), std::string("ABCDE") + std::string(11, '\0'));
     control->Release();
 }
 

@@ -28,5 +28,5 @@ try {
 }
 check("type unchanged", o.type, 0);
 
-if (failures === 0) WScript.Echo("ok");
+if (failures === 0) WScript.Echo("control_properties.js: all checks passed");
 WScript.Quit(failures);

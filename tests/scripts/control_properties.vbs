@@ -53,5 +53,5 @@ Check "Encoding shared", o.Encoding, 1250
 versioned.Encoding = 65001
 o.Abort
 
-If failures = 0 Then WScript.Echo "ok"
+If failures = 0 Then WScript.Echo "control_properties.vbs: all checks passed"
 WScript.Quit failures
