@@ -426,7 +426,8 @@ TEST(SymmetricPass, MemoryStaysBoundedByTheChunkSizes) {
 // Damaged input: never a crash; a defined result or a decompression failure.
 TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
     const Bytes key = RandomBytes(24, 10);
-    for (int32_t type : {at::kDES, at::kAES, at::kRC4, at::kUNIXcrypt, at::kUNIXcrypt3, at::kNone}) {
+    for (int32_t type : {at::kDES, at::kTripleDES, at::kAES, at::kAES192, at::kAES256, at::kBlowfish, at::kCast, at::kRC2,
+                         at::kRC4, at::kRC5, at::kUNIXcrypt, at::kUNIXcrypt3, at::kNone}) {
         for (int32_t compression : {at::kNoCompression, at::kZlibCompression, at::kGZipCompression}) {
             for (int32_t mode : {at::kModeECB, at::kModeCBC, at::kModeCFB, at::kModeOFB}) {
                 TestOwner owner;
@@ -442,8 +443,11 @@ TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
                         EXPECT_EQ(result.code, kErrDecompressFailed) << type << " " << cut;
                     }
                 }
-                const auto noise = Decrypt(type, owner, key, RandomBytes(70001, 12));
-                EXPECT_TRUE(noise.code == 0 || noise.code == kErrDecompressFailed);
+                for (int32_t padding : {at::kPadNull, at::kPadPKCS7}) {
+                    owner.padding = padding;
+                    const auto noise = Decrypt(type, owner, key, RandomBytes(70001, 12), 4097);
+                    EXPECT_TRUE(noise.code == 0 || noise.code == kErrDecompressFailed);
+                }
             }
         }
     }
