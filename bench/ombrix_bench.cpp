@@ -1,0 +1,348 @@
+// Throughput of the control's Encrypt and Decrypt on in-memory blobs, measured side by side with
+// OpenSSL's EVP interface and zlib on the same 64 MiB of random data. Prints one line per row,
+//   bench <row> ombrix=<MB/s> reference=<MB/s> ratio=<ombrix/reference>
+// then the peak working set of the process. Each side runs up to three times; the best run counts.
+#include <windows.h>
+#include <psapi.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "blobs/MemBlob.h"
+#include "com/holders.h"
+#include "control/Ombrix.h"
+#include "reference.h"
+#include "timer.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kDataSize = size_t{64} << 20;
+constexpr int kMaxRuns = 3;
+// A side stops repeating once its runs have taken this long, so that a slow row stays short.
+constexpr double kRepeatBudgetSeconds = 20;
+// Blobs are read back in pieces of this size for comparison.
+constexpr LONG kReadPiece = 1 << 20;
+
+enum class Direction { Encrypt, Decrypt };
+
+struct Row {
+    const char* name;
+    CryptoTypes type;
+    CryptoModes mode;
+    CryptoCompression compression;
+    Direction direction;
+    bench::Reference reference;
+};
+
+// One line per row. A decrypt row decrypts what the encryption with the same settings produced.
+const Row kRows[] = {
+    {"aes128-cbc-encrypt", AES, CBC, NoCompression, Direction::Encrypt, bench::Cipher("AES-128-CBC")},
+    {"aes128-cbc-decrypt", AES, CBC, NoCompression, Direction::Decrypt, bench::Cipher("AES-128-CBC")},
+    {"aes256-ecb-encrypt", AES256, ECB, NoCompression, Direction::Encrypt, bench::Cipher("AES-256-ECB")},
+    {"3des-cbc-encrypt", TripleDES, CBC, NoCompression, Direction::Encrypt, bench::Cipher("DES-EDE3-CBC")},
+    {"rc4-encrypt", RC4, ECB, NoCompression, Direction::Encrypt, bench::Cipher("RC4")},
+    {"none-zlib9-encrypt", None, ECB, ZlibCompression, Direction::Encrypt, bench::Zlib(9)},
+};
+
+bool SameSettings(const Row& a, const Row& b) {
+    return a.type == b.type && a.mode == b.mode && a.compression == b.compression &&
+           bench::SameReference(a.reference, b.reference);
+}
+
+Bytes RandomBytes(size_t count, uint64_t seed) {
+    Bytes bytes(count);
+    std::mt19937_64 generator(seed);
+    for (size_t i = 0; i < count; i += 8) {
+        const uint64_t value = generator();
+        std::memcpy(bytes.data() + i, &value, std::min<size_t>(8, count - i));
+    }
+    return bytes;
+}
+
+// The HRESULT in hex with the error information's description, when the failing call left one.
+std::string Describe(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    std::string result = text;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        com::Bstr description;
+        if (SUCCEEDED(info->GetDescription(description.Put())) && !description.Empty()) {
+            const int wide_length = static_cast<int>(description.Length());
+            const int length =
+                WideCharToMultiByte(CP_UTF8, 0, description.Get(), wide_length, nullptr, 0, nullptr, nullptr);
+            std::string narrow(static_cast<size_t>(length), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, description.Get(), wide_length, narrow.data(), length, nullptr, nullptr);
+            result += " (" + narrow + ")";
+        }
+    }
+    return result;
+}
+
+ComPtr<IBlob> NewBlob() {
+    com::ComObject<ombrix::CMemBlob>* object = nullptr;
+    ComPtr<IBlob> blob;
+    if (SUCCEEDED(com::ComObject<ombrix::CMemBlob>::CreateInstance(&object))) {
+        object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()));
+        object->Release();
+    }
+    return blob;
+}
+
+HRESULT WriteBytes(IBlob* blob, std::span<const uint8_t> bytes) {
+    com::SafeArray array = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (!array.Get()) return E_OUTOFMEMORY;
+    SAFEARRAY* raw = array.Get();
+    return blob->Write(&raw);
+}
+
+// Whether the blob's whole content equals `expected`.
+bool ContentEquals(IBlob* blob, std::span<const uint8_t> expected) {
+    LONG end = 0;
+    if (FAILED(blob->Seek(0, 2, &end)) || static_cast<size_t>(end) != expected.size()) return false;
+    LONG position = 0;
+    if (FAILED(blob->Seek(0, 0, &position))) return false;
+    size_t offset = 0;
+    while (offset < expected.size()) {
+        SAFEARRAY* raw = nullptr;
+        if (FAILED(blob->Read(kReadPiece, &raw))) return false;
+        com::SafeArray piece(raw);
+        const uint32_t count = com::SafeArrayCount(raw);
+        if (count == 0 || count > expected.size() - offset) return false;
+        com::SafeArrayAccess access(raw);
+        if (!access.Ok() || std::memcmp(access.Data(), expected.data() + offset, count) != 0) return false;
+        offset += count;
+    }
+    return true;
+}
+
+HRESULT PutBytes(IOmbrix* control, HRESULT (STDMETHODCALLTYPE IOmbrix::*put)(VARIANT), std::span<const uint8_t> bytes) {
+    com::Variant value;
+    if (!bytes.empty()) {
+        com::SafeArray array = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        if (!array.Get()) return E_OUTOFMEMORY;
+        V_VT(value.Get()) = VT_ARRAY | VT_UI1;
+        V_ARRAY(value.Get()) = array.Detach();
+    }
+    return (control->*put)(*value.Get());
+}
+
+// Puts the row's settings and a key of the Type's key size on the control; `iv` receives an IV of
+// its block size, which the caller puts before every operation.
+HRESULT Configure(IOmbrix* control, const Row& row, Bytes& key, Bytes& iv) {
+    static const Bytes key_pool = RandomBytes(64, 0x6b6579);
+    static const Bytes iv_pool = RandomBytes(64, 0x4956);
+    RETURN_IF_FAILED(control->put_type(row.type));
+    RETURN_IF_FAILED(control->put_Mode(row.mode));
+    RETURN_IF_FAILED(control->put_Padding(PadNull));
+    RETURN_IF_FAILED(control->put_Compression(row.compression));
+    RETURN_IF_FAILED(control->put_Optimized(VARIANT_FALSE));
+    RETURN_IF_FAILED(control->put_FireEvents(VARIANT_FALSE));
+    short key_size = 0, block_size = 0;
+    RETURN_IF_FAILED(control->get_KeySize(&key_size));
+    RETURN_IF_FAILED(control->get_BlockSize(&block_size));
+    key.assign(key_pool.begin(), key_pool.begin() + std::clamp<short>(key_size, 0, 64));
+    iv.assign(iv_pool.begin(), iv_pool.begin() + std::clamp<short>(block_size, 0, 64));
+    return PutBytes(control, &IOmbrix::put_SecretKey, key);
+}
+
+struct Timing {
+    bool ok = false;
+    double best = 0;
+    std::string error;
+};
+
+// Runs `run` (returning one run's seconds, or false with a message) up to kMaxRuns times within
+// the repeat budget and keeps the best time.
+template <class Run>
+Timing Repeat(Run run) {
+    Timing timing;
+    double spent = 0;
+    for (int i = 0; i < kMaxRuns && spent < kRepeatBudgetSeconds; ++i) {
+        double seconds = 0;
+        if (!run(seconds, timing.error)) {
+            timing.ok = false;
+            return timing;
+        }
+        timing.best = timing.ok ? std::min(timing.best, seconds) : seconds;
+        timing.ok = true;
+        spent += seconds;
+    }
+    return timing;
+}
+
+// One Encrypt or Decrypt through the control, with the IV put just before it.
+bool ControlRun(IOmbrix* control, Direction direction, std::span<const uint8_t> iv, IBlob* in, IBlob* out,
+                double& seconds, std::string& error) {
+    const HRESULT iv_result = PutBytes(control, &IOmbrix::put_InitVector, iv);
+    if (FAILED(iv_result)) {
+        error = "InitVector: " + Describe(iv_result);
+        return false;
+    }
+    const double start = bench::Now();
+    const HRESULT hr = direction == Direction::Encrypt ? control->Encrypt(in, out) : control->Decrypt(in, out);
+    seconds = bench::Now() - start;
+    if (FAILED(hr)) {
+        error = std::string(direction == Direction::Encrypt ? "Encrypt: " : "Decrypt: ") + Describe(hr);
+        return false;
+    }
+    return true;
+}
+
+bool ReferenceRun(const Row& row, Direction direction, std::span<const uint8_t> key, std::span<const uint8_t> iv,
+                  std::span<const uint8_t> input, Bytes& output, double& seconds, std::string& error) {
+    const bench::RunResult result = bench::RunReference(row.reference, direction == Direction::Decrypt, key, iv,
+                                                        input, kDataSize, output);
+    seconds = result.seconds;
+    if (!result.ok) error = "reference: " + result.error;
+    return result.ok;
+}
+
+// The last encryption's outputs, kept for a following decrypt row with the same settings.
+struct Encrypted {
+    const Row* row = nullptr;
+    ComPtr<IBlob> ombrix;
+    Bytes reference;
+};
+
+double MegabytesPerSecond(double seconds) { return static_cast<double>(kDataSize) / 1e6 / seconds; }
+
+void PrintError(const Row& row, const std::string& error) {
+    std::printf("bench %s error: %s\n", row.name, error.c_str());
+    std::fflush(stdout);
+}
+
+// Measures one row; false when a round trip did not restore the data.
+bool MeasureRow(IOmbrix* control, const Row& row, IBlob* input_blob, std::span<const uint8_t> data,
+                Encrypted& encrypted) {
+    Bytes key, iv;
+    const HRESULT configured = Configure(control, row, key, iv);
+    if (FAILED(configured)) {
+        PrintError(row, "settings: " + Describe(configured));
+        return true;
+    }
+
+    IBlob* ombrix_input = input_blob;
+    std::span<const uint8_t> reference_input = data;
+    if (row.direction == Direction::Decrypt) {
+        if (!encrypted.row || !SameSettings(*encrypted.row, row)) {
+            // No matching encryption ran just before: produce one now, untimed.
+            encrypted = {};
+            Encrypted fresh{&row, NewBlob(), {}};
+            double seconds = 0;
+            std::string error;
+            if (!fresh.ombrix ||
+                !ControlRun(control, Direction::Encrypt, iv, input_blob, fresh.ombrix.Get(), seconds, error) ||
+                !ReferenceRun(row, Direction::Encrypt, key, iv, data, fresh.reference, seconds, error)) {
+                PrintError(row, error.empty() ? "no blob" : error);
+                return true;
+            }
+            encrypted = std::move(fresh);
+        }
+        ombrix_input = encrypted.ombrix.Get();
+        reference_input = encrypted.reference;
+    } else {
+        encrypted = {};
+    }
+
+    ComPtr<IBlob> ombrix_output = NewBlob();
+    if (!ombrix_output) {
+        PrintError(row, "no blob");
+        return true;
+    }
+    const Timing ombrix = Repeat([&](double& seconds, std::string& error) {
+        return ControlRun(control, row.direction, iv, ombrix_input, ombrix_output.Get(), seconds, error);
+    });
+    if (!ombrix.ok) {
+        PrintError(row, ombrix.error);
+        return true;
+    }
+    Bytes reference_output;
+    const Timing reference = Repeat([&](double& seconds, std::string& error) {
+        return ReferenceRun(row, row.direction, key, iv, reference_input, reference_output, seconds, error);
+    });
+    if (!reference.ok) {
+        PrintError(row, reference.error);
+        return true;
+    }
+
+    const double ombrix_rate = MegabytesPerSecond(ombrix.best);
+    const double reference_rate = MegabytesPerSecond(reference.best);
+    std::printf("bench %s ombrix=%.2f reference=%.2f ratio=%.3f\n", row.name, ombrix_rate, reference_rate,
+                ombrix_rate / reference_rate);
+    std::fflush(stdout);
+
+    bool restored = true;
+    if (row.direction == Direction::Decrypt) {
+        if (!ContentEquals(ombrix_output.Get(), data)) {
+            PrintError(row, "the control's Decrypt did not restore the data");
+            restored = false;
+        }
+        if (!std::ranges::equal(reference_output, data)) {
+            PrintError(row, "the reference's decryption did not restore the data");
+            restored = false;
+        }
+    } else {
+        if (bench::OutputComparable(row.reference) && !ContentEquals(ombrix_output.Get(), reference_output)) {
+            std::fprintf(stderr, "bench %s note: the control's output differs from the reference's\n", row.name);
+        }
+        encrypted = {&row, ombrix_output, std::move(reference_output)};
+    }
+    return restored;
+}
+
+int Run() {
+    com::ComObject<ombrix::COmbrix>* object = nullptr;
+    if (FAILED(com::ComObject<ombrix::COmbrix>::CreateInstance(&object))) {
+        std::fprintf(stderr, "bench: cannot create the control\n");
+        return 2;
+    }
+    ComPtr<IOmbrix> control;
+    object->QueryInterface(IID_IOmbrix, reinterpret_cast<void**>(control.GetAddressOf()));
+    object->Release();
+
+    const Bytes data = RandomBytes(kDataSize, 0x0bb1e5);
+    ComPtr<IBlob> input = NewBlob();
+    const HRESULT filled = input ? WriteBytes(input.Get(), data) : E_OUTOFMEMORY;
+    if (FAILED(filled)) {
+        std::fprintf(stderr, "bench: cannot fill the input blob: %s\n", Describe(filled).c_str());
+        return 2;
+    }
+
+    bool all_restored = true;
+    Encrypted encrypted;
+    for (const Row& row : kRows) {
+        if (!MeasureRow(control.Get(), row, input.Get(), data, encrypted)) all_restored = false;
+    }
+    encrypted = {};
+
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        std::printf("bench peak-working-set MiB=%llu\n",
+                    static_cast<unsigned long long>((counters.PeakWorkingSetSize + (1u << 19)) >> 20));
+    } else {
+        std::printf("bench peak-working-set error: GetProcessMemoryInfo failed (%lu)\n", GetLastError());
+    }
+    std::fflush(stdout);
+    return all_restored ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    const int result = Run();
+    CoUninitialize();
+    return result;
+}

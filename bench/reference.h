@@ -1,0 +1,44 @@
+// The reference side of the benchmark: OpenSSL's EVP interface and zlib, run on the same data as
+// the control. Kept apart from the control's headers, whose enumerators (RSA, MD5, ...) clash
+// with OpenSSL's names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// What a row is measured against.
+struct Reference {
+    enum class Kind { Cipher, Zlib };
+    Kind kind;
+    const char* cipher;  // OpenSSL cipher name (Kind::Cipher)
+    int level;           // compression level (Kind::Zlib)
+};
+
+constexpr Reference Cipher(const char* name) { return {Reference::Kind::Cipher, name, 0}; }
+constexpr Reference Zlib(int level) { return {Reference::Kind::Zlib, nullptr, level}; }
+
+bool SameReference(const Reference& a, const Reference& b);
+
+// Whether the reference's output must equal the control's byte for byte (ciphers: yes; a
+// one-call compression and the control's chunked stream may choose different deflate blocks).
+bool OutputComparable(const Reference& reference);
+
+struct RunResult {
+    bool ok = false;
+    double seconds = 0;
+    std::string error;
+};
+
+// One timed run: encrypts (or compresses) `input` into `output`, or, with `decrypt`, decrypts
+// (or decompresses) it; `output` is resized to the produced length. `plain_size` bounds the
+// output of a decompression. Ciphers run in one update call with padding off.
+RunResult RunReference(const Reference& reference, bool decrypt, std::span<const uint8_t> key,
+                       std::span<const uint8_t> iv, std::span<const uint8_t> input, size_t plain_size,
+                       std::vector<uint8_t>& output);
+
+}  // namespace bench
