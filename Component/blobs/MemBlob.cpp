@@ -230,6 +230,10 @@ STDMETHODIMP CMemBlob::WriteFrom(const uint8_t* bytes, uint32_t count) {
     return storage_.Append(bytes, count) ? S_OK : Error(kErrOutOfMemory);
 }
 
+void CMemBlob::ReserveForWrites(uint32_t count) {
+    if (storage_.AppendSpace(count)) storage_.ConsumeEnd(count);
+}
+
 // Positions count from the start of the storage array. An absolute position outside the
 // content window is refused, since the bytes there are not the blob's.
 STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) {

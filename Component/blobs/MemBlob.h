@@ -28,6 +28,7 @@ public:
     // IBlobDirectAccess (module-internal)
     STDMETHODIMP ReadInto(uint32_t count, Buffer* into) override;
     STDMETHODIMP WriteFrom(const uint8_t* bytes, uint32_t count) override;
+    void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) override;
 
     // IMemBlob
     STDMETHODIMP get_Text(BSTR* value) override;

@@ -21,6 +21,8 @@ struct IBlobDirectAccess : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE ReadInto(uint32_t count, Buffer* into) = 0;
     // As IBlob::Write with an array holding these bytes.
     virtual HRESULT STDMETHODCALLTYPE WriteFrom(const uint8_t* bytes, uint32_t count) = 0;
+    // Makes room for `count` more bytes at the end; a hint only, failure is not an error.
+    virtual void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) = 0;
 };
 
 }  // namespace ombrix

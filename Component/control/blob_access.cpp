@@ -69,6 +69,11 @@ int32_t ComBlobPort::Seek(int64_t offset, int32_t origin, uint64_t* position) {
     return Code(hr);
 }
 
+void ComBlobPort::ExpectWrites(uint64_t additional) {
+    // Only a memory blob benefits, and only up to what one buffer can hold.
+    if (direct_ && additional < (uint64_t{1} << 31)) direct_->ReserveForWrites(static_cast<uint32_t>(additional));
+}
+
 int32_t ComBlobPort::SetSize(uint64_t size) {
     if (blob64_) return Code(blob64_->SetSize64(static_cast<LONG>(size >> 32), static_cast<LONG>(static_cast<uint32_t>(size))));
     return Code(blob_->SetSize(static_cast<LONG>(static_cast<uint32_t>(size))));

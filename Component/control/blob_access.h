@@ -21,6 +21,7 @@ public:
     int32_t Write(const uint8_t* bytes, uint32_t count) override;
     int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override;
     int32_t SetSize(uint64_t size) override;
+    void ExpectWrites(uint64_t additional) override;
 
     bool Has64BitInterface() const { return blob64_ != nullptr; }
 

@@ -57,6 +57,7 @@ public:
     }
     int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override { return inner_.Seek(offset, origin, position); }
     int32_t SetSize(uint64_t size) override { return inner_.SetSize(size); }
+    void ExpectWrites(uint64_t additional) override { inner_.ExpectWrites(additional); }
     uint64_t Written() const { return written_; }
 
 private:

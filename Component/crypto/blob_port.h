@@ -28,6 +28,9 @@ public:
     // reports none. 64-bit when the blob offers it, else through the 32-bit interface.
     virtual int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) = 0;
     virtual int32_t SetSize(uint64_t size) = 0;
+    // A hint that about `additional` more bytes are coming, so that a blob in memory can make
+    // room once instead of growing step by step. Changes nothing a caller can see.
+    virtual void ExpectWrites(uint64_t additional) {}
 };
 
 // The size of the blob; the blob is left at its start. 0 when a seek fails.

@@ -142,6 +142,8 @@ public:
         if (!block_.Allocate(3 * static_cast<size_t>(capacity_)) || !cipher_output_.Allocate(std::max<uint32_t>(2 * capacity_, 1024)))
             return kErrOutOfMemory;
 
+        // The output is about as long as the input (the blocks round it up a little).
+        output_.ExpectWrites(total_ + 2 * capacity_);
         int32_t result = Loop();
         if (cipher_.compression_.IsOpen()) cipher_.compression_.End();
         if (result == 0 && accumulator_.Length()) result = WriteAll(output_, accumulator_);
@@ -238,7 +240,8 @@ private:
     int32_t ProcessBlocks() {
         const uint32_t d = DataLength();
         uint32_t i = staged_.Length();
-        if (d == 0 || i == 0) return 0;
+        if (i == 0) return 0;
+        if (d == 0) return kErrTypeNotForMethod;  // a reserve that leaves no room for data
         const int32_t padding = owner_.CipherPadding();
         if (remaining_ == 0 && padding == at::kPadPKCS7 && i == d && pkcs7_pending_) {
             pkcs7_pending_ = false;
@@ -403,6 +406,7 @@ public:
             if (cipher_.compression_.OpenInflate(format) != Z_OK) return kErrOutOfMemory;
         }
 
+        output_.ExpectWrites(limit);
         int32_t result = Loop(block, limit);
         if (padding_ == at::kPadPKCS7) accumulator_.ConsumeEnd(std::min(pad_, accumulator_.Length()));
         if (result == 0 && accumulator_.Length()) result = Flush();
@@ -418,7 +422,6 @@ private:
         int32_t result = 0;
         while (remaining > 0 && result == 0 && processed < limit) {
             uint32_t c = piece_;
-            const bool last = remaining <= c || processed + c >= limit;
             if (const size_t run = RunLength(block, remaining, limit - processed)) {
                 result = DecryptRun(run);
                 if (result == 0 && accumulator_.Length() >= cryptSYMMETRIC::kChunk) result = FlushAndReport(processed + (run - 1) * block);
@@ -453,6 +456,7 @@ private:
                 c = piece_ = static_cast<uint32_t>(n);
             }
             if (result) break;
+            const bool last = remaining <= c || processed + c >= limit;
             cipher_.working_length_ = static_cast<int32_t>(c);
             result = DecryptPiece(c, remaining);
             // The last piece is never passed on before the padding is removed.
@@ -529,6 +533,7 @@ private:
     int32_t DecryptPiece(uint32_t c, uint64_t remaining) {
         uint8_t* in = input_block_.Data();
         uint8_t* out = output_block_.Data();
+        if (reserve_ >= c) return kErrTypeNotForMethod;  // a reserve that leaves no room for data
         if (!cipher_.HasKeySchedule()) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(c - reserve_, remaining));
             return accumulator_.Append(in, n) ? 0 : kErrOutOfMemory;
