@@ -33,7 +33,7 @@ constexpr double kRepeatBudgetSeconds = 20;
 // Blobs are read back in pieces of this size for comparison.
 constexpr LONG kReadPiece = 1 << 20;
 
-enum class Direction { Encrypt, Decrypt };
+enum class Direction { Encrypt, Decrypt, Digest, Hmac };
 
 struct Row {
     const char* name;
@@ -52,6 +52,13 @@ const Row kRows[] = {
     {"3des-cbc-encrypt", TripleDES, CBC, NoCompression, Direction::Encrypt, bench::Cipher("DES-EDE3-CBC")},
     {"rc4-encrypt", RC4, ECB, NoCompression, Direction::Encrypt, bench::Cipher("RC4")},
     {"none-zlib9-encrypt", None, ECB, ZlibCompression, Direction::Encrypt, bench::Zlib(9)},
+    {"sha256-digest", SHA256, ECB, NoCompression, Direction::Digest, bench::Digest("SHA256")},
+    {"sha384-digest", SHA384, ECB, NoCompression, Direction::Digest, bench::Digest("SHA384")},
+    {"sha512-digest", SHA512, ECB, NoCompression, Direction::Digest, bench::Digest("SHA512")},
+    {"sha1-digest", SHA1, ECB, NoCompression, Direction::Digest, bench::Digest("SHA1")},
+    {"md5-digest", MD5, ECB, NoCompression, Direction::Digest, bench::Digest("MD5")},
+    {"hmac-sha256", SHA256, ECB, NoCompression, Direction::Hmac, bench::Hmac("SHA256")},
+    {"crc32-digest", CRC32, ECB, NoCompression, Direction::Digest, bench::Crc32()},
 };
 
 bool SameSettings(const Row& a, const Row& b) {
@@ -189,11 +196,18 @@ bool ControlRun(IOmbrix* control, Direction direction, std::span<const uint8_t> 
         error = "InitVector: " + Describe(iv_result);
         return false;
     }
+    static const char* const kNames[] = {"Encrypt: ", "Decrypt: ", "Digest: ", "HMAC: "};
     const double start = bench::Now();
-    const HRESULT hr = direction == Direction::Encrypt ? control->Encrypt(in, out) : control->Decrypt(in, out);
+    HRESULT hr = E_FAIL;
+    switch (direction) {
+        case Direction::Encrypt: hr = control->Encrypt(in, out); break;
+        case Direction::Decrypt: hr = control->Decrypt(in, out); break;
+        case Direction::Digest: hr = control->Digest(in, out); break;
+        case Direction::Hmac: hr = control->HMAC(in, out); break;
+    }
     seconds = bench::Now() - start;
     if (FAILED(hr)) {
-        error = std::string(direction == Direction::Encrypt ? "Encrypt: " : "Decrypt: ") + Describe(hr);
+        error = kNames[static_cast<int>(direction)] + Describe(hr);
         return false;
     }
     return true;

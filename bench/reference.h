@@ -13,19 +13,23 @@ namespace bench {
 
 // What a row is measured against.
 struct Reference {
-    enum class Kind { Cipher, Zlib };
+    enum class Kind { Cipher, Zlib, Digest, Hmac, Crc32 };
     Kind kind;
-    const char* cipher;  // OpenSSL cipher name (Kind::Cipher)
-    int level;           // compression level (Kind::Zlib)
+    const char* cipher;  // OpenSSL cipher or digest name (Cipher, Digest, Hmac)
+    int level;           // compression level (Zlib)
 };
 
 constexpr Reference Cipher(const char* name) { return {Reference::Kind::Cipher, name, 0}; }
 constexpr Reference Zlib(int level) { return {Reference::Kind::Zlib, nullptr, level}; }
+constexpr Reference Digest(const char* name) { return {Reference::Kind::Digest, name, 0}; }
+constexpr Reference Hmac(const char* name) { return {Reference::Kind::Hmac, name, 0}; }
+constexpr Reference Crc32() { return {Reference::Kind::Crc32, nullptr, 0}; }
 
 bool SameReference(const Reference& a, const Reference& b);
 
-// Whether the reference's output must equal the control's byte for byte (ciphers: yes; a
-// one-call compression and the control's chunked stream may choose different deflate blocks).
+// Whether the reference's output must equal the control's byte for byte (ciphers and digests:
+// yes; a one-call compression and the control's chunked stream may choose different deflate
+// blocks).
 bool OutputComparable(const Reference& reference);
 
 struct RunResult {
@@ -34,8 +38,9 @@ struct RunResult {
     std::string error;
 };
 
-// One timed run: encrypts (or compresses) `input` into `output`, or, with `decrypt`, decrypts
-// (or decompresses) it; `output` is resized to the produced length. `plain_size` bounds the
+// One timed run: encrypts (or compresses, digests, MACs with `key`) `input` into `output`, or,
+// with `decrypt`, decrypts (or decompresses) it; `output` is resized to the produced length.
+// A CRC-32 is written most significant byte first, as the control writes it. `plain_size` bounds the
 // output of a decompression. Ciphers run in one update call with padding off.
 RunResult RunReference(const Reference& reference, bool decrypt, std::span<const uint8_t> key,
                        std::span<const uint8_t> iv, std::span<const uint8_t> input, size_t plain_size,

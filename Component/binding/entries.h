@@ -187,3 +187,21 @@
           OPTIONAL(EVP_aes_128_cbc)
 /* 155 */ OPTIONAL(EVP_aes_192_cbc)
           OPTIONAL(EVP_aes_256_cbc)
+
+// Optional entries: OpenSSL 1.1/3.0 accessors of the RSA, DSA and key objects, whose structures
+// are opaque there. The RSA and DSA classes fill their keys and the private-key import reads
+// keys through them; a library without them cannot key RSA or DSA (SetKey refuses, the import
+// fails).
+/* 157 */ OPTIONAL(RSA_set0_key)
+          OPTIONAL(RSA_set0_factors)
+          OPTIONAL(RSA_set0_crt_params)
+/* 160 */ OPTIONAL(RSA_get0_key)
+          OPTIONAL(RSA_get0_factors)
+          OPTIONAL(RSA_get0_crt_params)
+          OPTIONAL(DSA_set0_pqg)
+          OPTIONAL(DSA_set0_key)
+/* 165 */ OPTIONAL(DSA_get0_pqg)
+          OPTIONAL(DSA_get0_key)
+          OPTIONAL(EVP_PKEY_get_base_id)
+          OPTIONAL(EVP_PKEY_get0_RSA)
+          OPTIONAL(EVP_PKEY_get0_DSA)

@@ -7,6 +7,8 @@
 #include "blobs/text_encoding.h"
 #include "control/key_intake.h"
 #include "crypto/algorithm_factory.h"
+#include "crypto/digests.h"
+#include "crypto/hmac.h"
 #include "control/debug_log.h"
 #include "control/errors.h"
 #include "control/process_settings.h"
@@ -40,16 +42,8 @@ HRESULT CopyString(BSTR source, BSTR* destination) {
 AlgorithmSizes SizesOfType(int32_t type) {
     if (const std::unique_ptr<cryptSYMMETRIC> cipher = CreateSymmetric(type))
         return {static_cast<uint16_t>(cipher->KeySize()), static_cast<uint16_t>(cipher->BlockSize())};
-    switch (type) {
-        case MD5: return {0, 16};
-        case SHA1: return {0, 20};
-        case SHA256: return {0, 32};
-        case SHA512: return {0, 64};
-        case SHA384: return {0, 48};
-        case CRC16: return {0, 2};
-        case CRC32: return {0, 4};
-        default: return {0, 0};
-    }
+    if (const std::unique_ptr<cryptMAC> digest = CreateDigest(type)) return {0, static_cast<uint16_t>(digest->GetSize())};
+    return {0, 0};
 }
 
 bool IsSupportedType(int32_t type) {
@@ -62,6 +56,7 @@ bool IsExcludedInFipsMode(int32_t type) { return (type >= Blowfish && type <= RC
 COmbrix::COmbrix() { SetIvRegisterLength(SizesOfType(type_).block_size); }
 
 COmbrix::~COmbrix() {
+    DropCachedComputations();
     secret_key_.Clear();
     init_vector_.Clear();
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Ombrix destroyed\r\n");
@@ -105,6 +100,7 @@ STDMETHODIMP COmbrix::put_type(CryptoTypes value) {
     if (FipsMode() && IsExcludedInFipsMode(value)) return Error(kErrFipsUnsupported);
     type_ = value;
     modified_ = true;
+    DropCachedComputations();
     SetIvRegisterLength(SizesOfType(type_).block_size);
     return S_OK;
 }
@@ -263,6 +259,8 @@ STDMETHODIMP COmbrix::get_FIPS(BSTR* value) { return CopyString(fips_.Get(), val
 // Every put first leaves FIPS mode, so that putting the same name again reloads the library.
 STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
     const uint32_t length = value ? static_cast<uint32_t>(wcsnlen(value, SysStringLen(value))) : 0;
+    // Running computations hold objects of the bound library: they go before it changes.
+    DropCachedComputations();
     if (FipsMode()) BindCryptoLibrary(nullptr);
     if (length) {
         std::string name;
@@ -307,16 +305,11 @@ STDMETHODIMP COmbrix::put_InitVector(VARIANT value) {
     modified_ = true;
     return S_OK;
 }
-STDMETHODIMP COmbrix::Sign(IBlob*, IBlob*) {
-    if (const int32_t code = FipsLibraryCheck()) return Error(code);
-    return E_NOTIMPL;
+void COmbrix::DropCachedComputations() {
+    cached_digest_.reset();
+    cached_hmac_.reset();
 }
-STDMETHODIMP COmbrix::Verify(IBlob*, IBlob*, VARIANT_BOOL*) {
-    if (const int32_t code = FipsLibraryCheck()) return Error(code);
-    return E_NOTIMPL;
-}
-STDMETHODIMP COmbrix::Digest(IBlob*, IBlob*) { return E_NOTIMPL; }
-STDMETHODIMP COmbrix::HMAC(IBlob*, IBlob*) { return E_NOTIMPL; }
+
 STDMETHODIMP COmbrix::VerifyEXE(IBlob*, ICertificate** certificate) {
     if (certificate) *certificate = nullptr;
     return E_NOTIMPL;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
 #include "com/Ombrix.h"
 #include "com/connection_point.h"
@@ -13,6 +14,9 @@
 #include "crypto/symmetric.h"
 
 namespace ombrix {
+
+class cryptMAC;
+class cryptHMAC;
 
 class COmbrix : public com::DispatchImpl<IOmbrix>,
                 public com::SupportErrorInfoImpl<&IID_IOmbrix>,
@@ -107,6 +111,14 @@ private:
     int32_t PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher);
     // Fires Done when events are on; false when a handler destroyed the control.
     bool FinishOperation();
+    // Digest and HMAC: feeds the whole of `data` (*size bytes) to `update` in 1024-byte pieces
+    // with progress; 0, or 30008 when aborted or when a handler released the control (*gone).
+    template <class Update>
+    int32_t FeedDigest(IBlob* data, IBlob* out_blob, Update update, uint64_t* size, bool* gone);
+    // Sign and Verify: the key-checked asymmetric object for the current Type, or the code.
+    int32_t PrepareAsymmetric(const char* operation, bool key_now, std::unique_ptr<class cryptASYMMETRIC>& object);
+    // Drops the cached digest and HMAC computations.
+    void DropCachedComputations();
     // Sets the IV register's length, keeping its bytes (growth exposes what the array holds).
     void SetIvRegisterLength(uint32_t length);
 
@@ -125,6 +137,9 @@ private:
     int32_t padding_ = PadNull;
     int32_t compression_ = NoCompression;
     bool modified_ = true;
+    // Running Digest and HMAC computations fed by calls without an output blob.
+    std::unique_ptr<cryptMAC> cached_digest_;
+    std::unique_ptr<cryptHMAC> cached_hmac_;
 
     com::ConnectionPoint events_{*this, *this, DIID__IOmbrixEvents};
     com::ConnectionPoint* const connection_points_[1] = {&events_};

@@ -10,6 +10,7 @@
 #include "control/errors.h"
 #include "crypto/algorithm_factory.h"
 #include "crypto/algorithm_types.h"
+#include "crypto/asymmetric.h"
 #include "crypto/secure_bytes.h"
 
 namespace ombrix {
@@ -91,11 +92,17 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
     // A Type that FIPS mode excludes may have been chosen before the FIPS library was bound.
     if (FipsMode() && IsExcludedInFipsMode(type_)) return kErrFipsUnsupported;
     cipher = CreateSymmetric(type_);
+    if (!cipher && type_ == at::kRSA) cipher = CreateAsymmetric(type_);
     if (!cipher) return kErrTypeNotForMethod;
     snprintf(line, sizeof line, "%s::Cipher ok\r\n", operation);
     Log(line);
     cipher->SetOwner(this);
     if (!key.Empty() && cipher->SetKey(key.Data(), key_length) == 0) {
+        cipher.reset();
+        return kErrNoSecretKey;
+    }
+    // An RSA key missing some of its values would encrypt every block to zeros.
+    if (const auto* asymmetric = dynamic_cast<const cryptASYMMETRIC*>(cipher.get()); asymmetric && !asymmetric->KeyUsable()) {
         cipher.reset();
         return kErrNoSecretKey;
     }

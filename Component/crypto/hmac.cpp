@@ -1,0 +1,143 @@
+#include "crypto/hmac.h"
+
+#include <cstring>
+#include <new>
+
+#include "binding/binding.h"
+#include "crypto/algorithm_types.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+// ---- cryptHMAC (library) ------------------------------------------------------------------------
+
+cryptHMAC::~cryptHMAC() {
+    if (context_) Crypto().HMAC_CTX_cleanup(context_);
+}
+
+void cryptHMAC::Init(const uint8_t* key, uint32_t length) {
+    const CryptoBinding& crypto = Crypto();
+    if (context_) {
+        crypto.HMAC_CTX_cleanup(context_);
+        context_ = nullptr;
+    }
+    memset(output, 0, sizeof output);
+    context_ = crypto.HMAC_CTX_init();
+    if (!context_) return;
+    // The library takes a null key as "keep the current key", and there is none yet.
+    static const uint8_t kNoKey[1] = {0};
+    if (!key) length = 0;
+    crypto.HMAC_Init_ex(context_, key ? key : kNoKey, static_cast<int>(length), method_, nullptr);
+}
+
+void cryptHMAC::Update(const uint8_t* data, uint32_t length) {
+    if (!context_) return;
+    const CryptoBinding& crypto = Crypto();
+    if (length != 0) crypto.HMAC_Update(context_, data, length);
+    if (finish) crypto.HMAC_Final(context_, output, nullptr);
+}
+
+const uint8_t* cryptHMAC::GetResult() {
+    static const uint8_t kEmpty[1] = {0};
+    return finish ? output : kEmpty;
+}
+
+uint32_t cryptHMAC::GetSize() { return context_ && method_ ? method_size_ : 0; }
+
+cryptHMAC_MD5::cryptHMAC_MD5() {
+    method_ = Crypto().EVP_md5();
+    method_size_ = 16;
+}
+
+cryptHMAC_SHA1::cryptHMAC_SHA1() {
+    method_ = Crypto().EVP_sha1();
+    method_size_ = 20;
+}
+
+// ---- cryptHMAC_SHA256 family (own RFC 2104) -----------------------------------------------------
+
+cryptHMAC_SHA256::cryptHMAC_SHA256() : cryptHMAC_SHA256(32, 64) {}
+
+cryptHMAC_SHA256::cryptHMAC_SHA256(uint32_t digest_size, uint32_t block_size)
+    : digest_size_(digest_size), block_size_(block_size) {
+    memset(inner_pad_, 0, sizeof inner_pad_);
+    memset(outer_pad_, 0, sizeof outer_pad_);
+    memset(key_block_, 0, sizeof key_block_);
+}
+
+cryptHMAC_SHA256::~cryptHMAC_SHA256() {
+    inner_.reset();
+    SecureZero(inner_pad_, sizeof inner_pad_);
+    SecureZero(outer_pad_, sizeof outer_pad_);
+    SecureZero(key_block_, sizeof key_block_);
+}
+
+std::unique_ptr<MySHA> cryptHMAC_SHA256::CreateDigest() { return std::unique_ptr<MySHA>(new (std::nothrow) cryptSHA256()); }
+
+void cryptHMAC_SHA256::Init(const uint8_t* key, uint32_t length) {
+    memset(key_block_, 0, block_size_);
+    memset(inner_pad_, 0x36, block_size_);
+    memset(outer_pad_, 0x5C, block_size_);
+    if (length > block_size_) {
+        // RFC 2104: a key longer than the block is replaced by its hash.
+        if (std::unique_ptr<MySHA> hash = CreateDigest()) {
+            hash->Init();
+            hash->Update(key, length);
+            hash->Final(key_block_);
+        }
+    } else if (length != 0) {
+        memcpy(key_block_, key, length);
+    }
+    for (uint32_t i = 0; i < block_size_; ++i) {
+        inner_pad_[i] ^= key_block_[i];
+        outer_pad_[i] ^= key_block_[i];
+    }
+    SecureZero(key_block_, block_size_);
+
+    finish = 0;
+    inner_ = CreateDigest();
+    memset(output, 0, digest_size_ + 1);
+    if (!inner_) return;
+    inner_->Init();
+    inner_->Update(inner_pad_, block_size_);
+}
+
+void cryptHMAC_SHA256::Update(const uint8_t* data, uint32_t length) {
+    if (!inner_) return;
+    if (length != 0) inner_->Update(data, length);
+    if (!finish) return;
+    inner_->Final(output);
+    std::unique_ptr<MySHA> outer = CreateDigest();
+    if (!outer) {
+        memset(output, 0, sizeof output);
+        return;
+    }
+    outer->Init();
+    outer->Update(outer_pad_, block_size_);
+    outer->Update(output, digest_size_);
+    outer->Final(output);
+}
+
+cryptHMAC_SHA512::cryptHMAC_SHA512() : cryptHMAC_SHA256(64, 128) {}
+
+std::unique_ptr<MySHA> cryptHMAC_SHA512::CreateDigest() { return std::unique_ptr<MySHA>(new (std::nothrow) cryptSHA512()); }
+
+cryptHMAC_SHA384::cryptHMAC_SHA384() : cryptHMAC_SHA256(48, 128) {}
+
+std::unique_ptr<MySHA> cryptHMAC_SHA384::CreateDigest() { return std::unique_ptr<MySHA>(new (std::nothrow) cryptSHA384()); }
+
+// ---- Factory ------------------------------------------------------------------------------------
+
+std::unique_ptr<cryptHMAC> CreateHMAC(int32_t type) {
+    namespace at = algorithm_type;
+    switch (type) {
+        case at::kMD5: return std::unique_ptr<cryptHMAC>(new (std::nothrow) cryptHMAC_MD5());
+        case at::kSHA1: return std::unique_ptr<cryptHMAC>(new (std::nothrow) cryptHMAC_SHA1());
+        case at::kSHA256: return std::unique_ptr<cryptHMAC>(new (std::nothrow) cryptHMAC_SHA256());
+        case at::kSHA512: return std::unique_ptr<cryptHMAC>(new (std::nothrow) cryptHMAC_SHA512());
+        case at::kSHA384: return std::unique_ptr<cryptHMAC>(new (std::nothrow) cryptHMAC_SHA384());
+        default: return nullptr;
+    }
+}
+
+}  // namespace ombrix

@@ -1,0 +1,106 @@
+// CCertificate: a small stand-in for the outside certificate component that the control talks
+// to through ICertificate. It keeps a PEM private key, a PEM certificate and a handle to the
+// certificate's CryptoAPI context (an index into this DLL's table, see certificate_table.h).
+// Members beyond those return E_NOTIMPL. It is a test and sample object, not part of the product.
+#pragma once
+
+#include "com/Ombrix.h"
+#include "com/holders.h"
+#include "com/object.h"
+#include "certificate_table.h"
+
+namespace certstandin {
+
+// The class's CLSID, {4D9AE59C-8651-4F93-8D07-74E3A4B412F8}.
+inline constexpr CLSID CLSID_Certificate = {0x4d9ae59c, 0x8651, 0x4f93, {0x8d, 0x07, 0x74, 0xe3, 0xa4, 0xb4, 0x12, 0xf8}};
+
+class CCertificate : public com::DispatchImpl<ICertificate>,
+                     public com::SupportErrorInfoImpl<&IID_ICertificate>,
+                     public com::ObjectRoot {
+public:
+    static constexpr wchar_t kProgId[] = L"Kestrane.Certificate.1";
+
+    COM_INTERFACE_MAP(CCertificate,
+        COM_INTERFACE(ICertificate),
+        COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE_AS(IDispatch, ICertificate))
+
+    // The members this component serves.
+    STDMETHODIMP get_PrivateKey(BSTR* value) override;
+    STDMETHODIMP put_PrivateKey(BSTR value) override;
+    STDMETHODIMP get_Data(BSTR* value) override;
+    STDMETHODIMP put_Data(BSTR value) override;
+    STDMETHODIMP get_Handle(LONG* value) override;
+    STDMETHODIMP put_Handle(LONG value) override;
+    STDMETHODIMP get_Text(BSTR* value) override;
+    STDMETHODIMP put_Text(BSTR value) override;
+    STDMETHODIMP get_HasPrivateKey(VARIANT_BOOL* value) override;
+
+    // Not implemented.
+    STDMETHODIMP get_Country(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_Country(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_State(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_State(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_Locality(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_Locality(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_ValidFrom(DATE*) override { return NotImplemented(); }
+    STDMETHODIMP put_ValidFrom(DATE) override { return NotImplemented(); }
+    STDMETHODIMP get_Organization(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_Organization(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_Unit(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_Unit(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_CommonName(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_CommonName(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_Email(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_Email(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_ValidTo(DATE*) override { return NotImplemented(); }
+    STDMETHODIMP put_ValidTo(DATE) override { return NotImplemented(); }
+    STDMETHODIMP get_Issuer(ICertificate**) override { return NotImplemented(); }
+    STDMETHODIMP get_Version(LONG*) override { return NotImplemented(); }
+    STDMETHODIMP put_Version(LONG) override { return NotImplemented(); }
+    STDMETHODIMP get_SerialNumber(LONG*) override { return NotImplemented(); }
+    STDMETHODIMP put_SerialNumber(LONG) override { return NotImplemented(); }
+    STDMETHODIMP get_BitCount(short*) override { return NotImplemented(); }
+    STDMETHODIMP put_BitCount(short) override { return NotImplemented(); }
+    STDMETHODIMP get_FriendlyName(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_FriendlyName(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_PublicKey(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP put_PublicKey(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP get_PublicKeyOpenSSH(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_PublicKeySSH(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_PublicKeyRSA1(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP About() override { return NotImplemented(); }
+    STDMETHODIMP Load(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP Save(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP LoadKey(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP GenerateKey(VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP Request(BSTR) override { return NotImplemented(); }
+    STDMETHODIMP SaveKey(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP Export(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP Generate() override { return NotImplemented(); }
+    STDMETHODIMP Show(BSTR, VARIANT) override { return NotImplemented(); }
+    STDMETHODIMP get_SerialNumberHex(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_SerialNumberDec(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerCountry(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerState(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerLocality(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerOrganization(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerUnit(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerCommonName(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerEmail(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_IssuerText(BSTR*) override { return NotImplemented(); }
+
+private:
+    HRESULT NotImplemented() const;
+    void ClearCertificate();
+
+    // The private key as put, PEM text; null when none.
+    com::Bstr private_key_;
+    // The certificate: its PEM text and its slot in the table, or a handle that is no slot of
+    // this table (one given out by someone else), kept as given.
+    com::Bstr data_;
+    TableHandle handle_;
+    LONG foreign_handle_ = 0;
+};
+
+}  // namespace certstandin

@@ -1,0 +1,52 @@
+// Entry points of Certificate.dll. The DLL reuses the component's COM framework with an object
+// map of its own; it registers only its class, not the type library: IDispatch comes from the
+// registered Ombrix library or, failing that, from the copy embedded here as TYPELIB 1.
+#include <windows.h>
+
+#include "certificate.h"
+#include "certificate_table.h"
+#include "com/module.h"
+#include "com/object.h"
+#include "com/registrar.h"
+
+namespace {
+constexpr UINT kRegistryScript = 101;
+}
+
+namespace com {
+
+std::span<const ClassEntry> ObjectMap() {
+    static const ClassEntry map[] = {
+        {&certstandin::CLSID_Certificate, kRegistryScript, &ComObject<certstandin::CCertificate>::Create},
+    };
+    return map;
+}
+
+}  // namespace com
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH:
+            com::ModuleAttach(instance);
+            DisableThreadLibraryCalls(instance);
+            break;
+        case DLL_PROCESS_DETACH:
+            com::ModuleDetach(reserved != nullptr);
+            // At process exit crypt32 may already be gone: leave its contexts alone.
+            if (!reserved) certstandin::FreeTable();
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** result) {
+    return com::GetClassObject(clsid, riid, result);
+}
+
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return com::ModuleLockCount() == 0 ? S_OK : S_FALSE; }
+
+extern "C" HRESULT WINAPI DllRegisterServer() { return com::ApplyRegistryScript(kRegistryScript, true); }
+
+extern "C" HRESULT WINAPI DllUnregisterServer() { return com::ApplyRegistryScript(kRegistryScript, false); }

@@ -1,0 +1,135 @@
+// Digest and HMAC through the control: results, computations spread over calls, progress and the
+// abort request, and the Types that do not apply. (Expected values from Python's hashlib, hmac
+// and zlib.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "blobs/MemBlob.h"
+#include "control/Ombrix.h"
+#include "control/errors.h"
+#include "control/fake_sink.h"
+#include "test_util.h"
+
+using ombrix::CMemBlob;
+using ombrix::COmbrix;
+using test::ComPtr;
+
+namespace {
+
+ComPtr<IBlob> TextBlob(const std::string& text) {
+    com::ComObject<CMemBlob>* blob = nullptr;
+    EXPECT_EQ(com::ComObject<CMemBlob>::CreateInstance(&blob), S_OK);
+    ComPtr<IBlob> result;
+    blob->QueryInterface(IID_IBlob, &result);
+    blob->Release();
+    if (!text.empty()) {
+        com::SafeArray array = com::SafeArray::Bytes(text.data(), static_cast<uint32_t>(text.size()));
+        SAFEARRAY* raw = array.Get();
+        EXPECT_EQ(result->Write(&raw), S_OK);
+    }
+    return result;
+}
+
+std::string Hex(IBlob* blob) {
+    ComPtr<IMemBlob> memory;
+    blob->QueryInterface(IID_IMemBlob, &memory);
+    blob->Seek(0, 0, nullptr);
+    com::Bstr hex;
+    EXPECT_EQ(memory->ToHex(hex.Put()), S_OK);
+    return hex.Get() ? std::string(hex.Get(), hex.Get() + SysStringLen(hex.Get())) : std::string();
+}
+
+struct HashFixture : ::testing::Test {
+    HashFixture() {
+        com::ComObject<COmbrix>* raw = nullptr;
+        EXPECT_EQ(com::ComObject<COmbrix>::CreateInstance(&raw), S_OK);
+        raw->QueryInterface(IID_IOmbrix, &control);
+        raw->Release();
+    }
+    ComPtr<IOmbrix> control;
+};
+
+TEST_F(HashFixture, DigestOverOneOrSeveralCalls) {
+    control->put_type(SHA1);
+    auto out = TextBlob("");
+    ASSERT_EQ(control->Digest(TextBlob("abc").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+
+    // ab without an output blob, then c with one: the digest of abc.
+    ASSERT_EQ(control->Digest(TextBlob("ab").Get(), nullptr), S_OK);
+    ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+
+    // A put of type discards the running computation.
+    ASSERT_EQ(control->Digest(TextBlob("ab").Get(), nullptr), S_OK);
+    control->put_type(SHA1);
+    ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "84a516841ba77a5b4648de2cd0dfcb30ea46dbb4");
+
+    control->put_type(CRC32);
+    ASSERT_EQ(control->Digest(TextBlob("abc").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "352441c2");
+
+    control->put_type(AES);
+    test::ExpectErrorReport(control->Digest(TextBlob("abc").Get(), out.Get()), ombrix::kErrTypeNotForMethod, COmbrix::kProgId);
+    EXPECT_EQ(control->Digest(nullptr, out.Get()), E_INVALIDARG);
+}
+
+TEST_F(HashFixture, ProgressEveryKilobyteThenDone) {
+    std::vector<test::Call> calls;
+    test::FakeSink sink(1, calls);
+    DWORD cookie = 0;
+    auto point = test::EventsPoint(control.Get());
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    control->put_type(SHA256);
+    auto out = TextBlob("");
+    ASSERT_EQ(control->Digest(TextBlob(std::string(3000, 'x')).Get(), out.Get()), S_OK);
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].arguments, (std::vector<LONG>{1024, 3000}));
+    EXPECT_EQ(calls[1].arguments, (std::vector<LONG>{2048, 3000}));
+    EXPECT_EQ(calls[2].arguments, (std::vector<LONG>{3000, 3000}));
+    EXPECT_EQ(calls[3].id, 0);
+    point->Unadvise(cookie);
+}
+
+TEST_F(HashFixture, PendingAbortStopsDigestButKeepsTheComputation) {
+    control->put_type(SHA1);
+    control->put_FireEvents(VARIANT_FALSE);
+    control->Abort();
+    // The request is seen after the first piece: ab is fed, then the call stops.
+    test::ExpectErrorReport(control->Digest(TextBlob("ab").Get(), nullptr), ombrix::kErrAborted, COmbrix::kProgId);
+    // Digest does not clear the request; Encrypt does, even when it then fails (no key).
+    auto out = TextBlob("");
+    test::ExpectErrorReport(control->Encrypt(TextBlob("x").Get(), out.Get()), ombrix::kErrNoSecretKey, COmbrix::kProgId);
+    ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+TEST_F(HashFixture, HmacTypesAndKeys) {
+    auto out = TextBlob("");
+    control->put_type(CRC16);
+    test::ExpectErrorReport(control->HMAC(TextBlob("abc").Get(), out.Get()), ombrix::kErrTypeNotForMethod, COmbrix::kProgId);
+
+    // An empty key is accepted.
+    control->put_type(SHA256);
+    ASSERT_EQ(control->HMAC(TextBlob("abc").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "fd7adb152c05ef80dccf50a1fa4c05d5a3ec6da95575fc312ae7c5d091836351");
+
+    // The key of a running computation is the one it started with.
+    com::Variant key;
+    V_VT(key.Get()) = VT_BSTR;
+    V_BSTR(key.Get()) = SysAllocString(L"key");
+    control->put_SecretKey(*key.Get());
+    control->put_type(MD5);
+    ASSERT_EQ(control->HMAC(TextBlob("ab").Get(), nullptr), S_OK);
+    com::Variant other;
+    V_VT(other.Get()) = VT_BSTR;
+    V_BSTR(other.Get()) = SysAllocString(L"other");
+    control->put_SecretKey(*other.Get());
+    ASSERT_EQ(control->HMAC(TextBlob("c").Get(), out.Get()), S_OK);
+    EXPECT_EQ(Hex(out.Get()), "d2fe98063f876b03193afb49b4979591");
+}
+
+}  // namespace
