@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blobs/MemBlob.h"
+#include "certificate.h"
 #include "control/Ombrix.h"
 #include "control/errors.h"
 #include "crypto/private_key.h"
@@ -109,6 +110,26 @@ TEST_F(SignatureFixture, RsaSignaturesAgreeWithOpenssl) {
     control->put_type(RSASHA1);
     EXPECT_TRUE(Verifies(message, DataFile("rsa_sha1.sig")));
     test::ExpectErrorReport(control->Sign(NewBlob(message).Get(), NewBlob().Get()), ombrix::kErrSignFailed, COmbrix::kProgId);
+}
+
+// A certificate object whose PrivateKey is a PEM RSA key: SecretKey takes the key from it.
+TEST_F(SignatureFixture, CertificatePrivateKeySigns) {
+    const Bytes message = DataFile("message.bin");
+    const Bytes pem = DataFile("rsa.pem");
+    ASSERT_FALSE(pem.empty());
+    com::ComObject<certstandin::CCertificate>* certificate = nullptr;
+    ASSERT_EQ(com::ComObject<certstandin::CCertificate>::CreateInstance(&certificate), S_OK);
+    const std::wstring text(pem.begin(), pem.end());
+    com::Bstr pem_text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    ASSERT_EQ(certificate->put_PrivateKey(pem_text.Get()), S_OK);
+    com::Variant value;
+    V_VT(value.Get()) = VT_DISPATCH;
+    V_DISPATCH(value.Get()) = static_cast<ICertificate*>(certificate);  // the VARIANT takes the reference
+    ASSERT_EQ(control->put_SecretKey(*value.Get()), S_OK);
+    control->put_type(RSASHA1);
+    auto out = NewBlob();
+    ASSERT_EQ(control->Sign(NewBlob(message).Get(), out.Get()), S_OK);
+    EXPECT_EQ(Content(out.Get()), DataFile("rsa_sha1.sig"));  // PKCS#1 v1.5 signatures are deterministic
 }
 
 TEST_F(SignatureFixture, DsaSignsAndVerifies) {
