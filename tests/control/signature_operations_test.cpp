@@ -180,6 +180,17 @@ TEST_F(SignatureFixture, RsaEncryptsBlockByBlock) {
     ASSERT_EQ(control->Decrypt(NewBlob(DataFile("rsa_public_enc.bin")).Get(), from_openssl.Get()), S_OK);
     EXPECT_EQ(Content(from_openssl.Get()), DataFile("plain.bin"));
 
+    // CBC chains the blocks through a register as long as a block, zero at the start.
+    control->put_Mode(CBC);
+    Key(DataFile("rsa.pub"));
+    com::Variant no_iv;
+    control->put_InitVector(*no_iv.Get());
+    ASSERT_EQ(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), S_OK);
+    Key(PrivateKeyBlob("rsa.pem"));
+    control->put_InitVector(*no_iv.Get());
+    ASSERT_EQ(control->Decrypt(encrypted.Get(), back.Get()), S_OK);
+    EXPECT_EQ(Content(back.Get()), plain);
+
     control->put_Mode(CFB);
     test::ExpectErrorReport(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), ombrix::kErrTypeNotForMethod, COmbrix::kProgId);
 }
