@@ -100,6 +100,8 @@ private:
 
 // CRC-32 as zlib computes it (reflected polynomial 0xEDB88320, initial and final XOR
 // 0xFFFFFFFF); the result is most significant byte first. GetResult as for cryptCRC16.
+// Runs of 64 bytes and more are folded with carry-less multiplication (PCLMULQDQ) when the
+// processor has it; the rest goes through slicing-by-16 tables.
 class cryptCRC32 : public cryptMAC {
 public:
     cryptCRC32();
@@ -108,8 +110,13 @@ public:
     const uint8_t* GetResult() override;
     uint32_t GetSize() override;
 
+    static bool CarrylessMultiplyAvailable();
+    // Tests compare the two ways: false forces the tables.
+    void SetCarrylessMultiplyAllowed(bool allowed) { pclmul_ = allowed && CarrylessMultiplyAvailable(); }
+
 private:
     uint32_t register_ = 0xFFFFFFFF;
+    bool pclmul_;
 };
 
 // The digest or checksum object for a Type (100..106), ready for data; null for any other Type,

@@ -1,7 +1,8 @@
 // SHA-256, SHA-512 and SHA-384 (FIPS 180-2), always computed by the program's own code, never by
 // the crypto library. SHA-256 uses the processor's SHA extensions when CPUID reports them and
-// portable code otherwise; SHA-512/384 are portable code (with a BMI2 build of the same code
-// chosen at run time).
+// portable code otherwise; SHA-512/384 use scalar rounds with the message schedule in AVX2
+// registers, or the portable code (built once for any x86-64 and once with BMI), chosen at run
+// time.
 //
 // Update with `finish` set calls Final into `output` and ignores the data of that call (the
 // callers finish with no data). Whole blocks are compressed straight from the caller's data.
@@ -61,7 +62,7 @@ public:
     virtual uint32_t WordCount() { return 8; }
 
     // The builds of the compression function: portable code for any x86-64, the same code with
-    // BMI2 rotations, and BMI2 rounds with the message schedule in AVX2 registers. The best one
+    // BMI1/BMI2 (andn, rorx), and those rounds with the message schedule in AVX2 registers. The best one
     // that the processor has is chosen at construction; tests select each in turn.
     enum class Build { kBaseline, kBmi2, kAvx2 };
     static Build BestBuild();
