@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "blobs/file_handle.h"
 #include "blobs/text_encoding.h"
 #include "com/holders.h"
 #include "control/errors.h"
@@ -18,19 +19,6 @@ constexpr DWORD kWriteChunk = 65536;    // file writes and stream reads
 
 // Files are opened sharing reading and writing with others.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() { if (Ok()) CloseHandle(handle_); }
-    bool Ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Appends the array's elements to the buffer: 0, or an error to return.
 HRESULT AppendArray(SAFEARRAY** data_array, Buffer& buffer, bool* out_of_memory) {

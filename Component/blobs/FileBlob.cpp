@@ -1,0 +1,471 @@
+#include "blobs/FileBlob.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "blobs/text_encoding.h"
+#include "control/errors.h"
+
+namespace ombrix {
+namespace {
+
+constexpr DWORD kReadChunk = 65535;           // file reads and IBlob::Write
+constexpr DWORD kMemberWriteChunk = 65536;    // writes of Text put and the From… members
+constexpr DWORD kStreamChunk = 65536;         // reads from a caller's stream
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr int64_t kNoLimit = std::numeric_limits<int64_t>::max();
+
+int64_t Join(LONG hi, LONG lo) {
+    return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | static_cast<uint32_t>(lo));
+}
+
+VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+}  // namespace
+
+CFileBlob::CFileBlob() {
+    // Without a temporary file the blob has no name and stays not loaded.
+    if (CreateTempName()) {
+        OpenFile();
+    } else {
+        auto_delete_ = false;
+    }
+}
+
+CFileBlob::~CFileBlob() {
+    file_.Reset();
+    DeleteIfAutoDelete();
+}
+
+HRESULT CFileBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
+
+bool CFileBlob::CreateTempName() {
+    wchar_t dir[1024];
+    const DWORD length = GetTempPathW(1024, dir);
+    if (length == 0 || length >= 1024) return false;
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempFileNameW(dir, L"blob", 0, name) == 0) return false;
+    com::Bstr copy(name);
+    if (!copy.Get()) {
+        DeleteFileW(name);
+        return false;
+    }
+    file_name_ = std::move(copy);
+    return true;
+}
+
+void CFileBlob::DeleteIfAutoDelete() {
+    // By the wide name: an ANSI conversion could miss the file or name another.
+    if (auto_delete_ && !file_name_.Empty()) DeleteFileW(file_name_.Get());
+}
+
+bool CFileBlob::OpenFile() {
+    file_.Reset();
+    const wchar_t* name = file_name_.Get() ? file_name_.Get() : L"";
+    if (!read_only_) {
+        file_.Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file_.Ok()) return true;
+    }
+    // Write access refused (or not wanted): read-only, sharing as much as others allow.
+    read_only_ = true;
+    for (const DWORD share : {kShareAll, DWORD{FILE_SHARE_READ}, DWORD{0}}) {
+        file_.Reset(CreateFileW(name, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file_.Ok()) return true;
+    }
+    return false;
+}
+
+int64_t CFileBlob::WindowBegin() const { return window_set_ ? std::max<int64_t>(window_start_, 0) : 0; }
+
+int64_t CFileBlob::WindowEnd() const {
+    if (!window_set_) return kNoLimit;
+    return std::max<int64_t>(window_end_ + 1, WindowBegin());
+}
+
+bool CFileBlob::Position(int64_t* position) const {
+    LARGE_INTEGER zero{}, now{};
+    if (!SetFilePointerEx(file_.Get(), zero, &now, FILE_CURRENT)) return false;
+    *position = now.QuadPart;
+    return true;
+}
+
+bool CFileBlob::MoveTo(int64_t position) const {
+    LARGE_INTEGER to{};
+    to.QuadPart = position;
+    return SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+bool CFileBlob::FileSize(int64_t* size) const {
+    LARGE_INTEGER value{};
+    if (!GetFileSizeEx(file_.Get(), &value)) return false;
+    *size = value.QuadPart;
+    return true;
+}
+
+int32_t CFileBlob::ReadRange(Buffer& into, int64_t limit) {
+    const int64_t begin = WindowBegin();
+    int64_t remaining = std::min(WindowEnd() - begin, limit);
+    if (!MoveTo(begin)) return kErrNone;
+    while (remaining > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<int64_t>(remaining, kReadChunk));
+        // One byte more than the chunk: Append keeps a zero byte past the content.
+        uint8_t* space = into.AppendSpace(chunk + 1);
+        if (!space) return kErrOutOfMemory;
+        DWORD got = 0;
+        if (!ReadFile(file_.Get(), space, chunk, &got, nullptr) || got > chunk) got = 0;
+        space[got] = 0;
+        into.ConsumeEnd(chunk + 1 - got);
+        if (got == 0) break;
+        remaining -= got;
+    }
+    return kErrNone;
+}
+
+int32_t CFileBlob::WriteAll(const uint8_t* bytes, uint64_t count, uint32_t chunk_size) const {
+    while (count) {
+        const DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(count, chunk_size));
+        DWORD written = 0;
+        if (!WriteFile(file_.Get(), bytes, chunk, &written, nullptr) || written != chunk) return kErrWriteFault;
+        bytes += chunk;
+        count -= chunk;
+    }
+    return kErrNone;
+}
+
+int32_t CFileBlob::WritableCode() const {
+    if (!Loaded()) return kErrFileNotFound;
+    if (read_only_) return kErrFileBlobReadOnly;
+    return kErrNone;
+}
+
+// IFileBlob ---------------------------------------------------------------------------------
+
+STDMETHODIMP CFileBlob::get_Filename(BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (file_name_.Get()) {
+        com::Bstr copy = com::Bstr::Copy(file_name_.Get());
+        if (!copy.Get()) return E_OUTOFMEMORY;
+        *value = copy.Detach();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_Filename(BSTR value) {
+    com::Bstr new_name;
+    if (SysStringLen(value) != 0) {
+        new_name = com::Bstr::Copy(value);
+        if (!new_name.Get()) return E_OUTOFMEMORY;
+    }
+    file_.Reset();
+    DeleteIfAutoDelete();
+    auto_delete_ = false;
+    if (new_name.Get()) {
+        file_name_ = std::move(new_name);
+    } else {
+        file_name_.Reset();
+        if (CreateTempName()) auto_delete_ = true;
+        read_only_ = false;
+    }
+    if (file_name_.Empty() || !OpenFile()) return Error(kErrFileNotFound);
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::get_AutoDelete(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = ToVariantBool(auto_delete_);
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_AutoDelete(VARIANT_BOOL value) {
+    auto_delete_ = value != 0;
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::get_Text(BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (!Loaded()) return Error(kErrFileNotFound);
+    Buffer range;
+    if (const int32_t code = ReadRange(range, kNoLimit)) return Error(code);
+    if (range.Length() == 0) return S_OK;
+    bool out_of_memory = false;
+    *value = BytesToText(range.Data(), range.Length(), &out_of_memory);
+    return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_Text(BSTR value) {
+    if (const int32_t code = WritableCode()) return Error(code);
+    Buffer bytes;
+    if (AppendTextBytes(value, bytes) < 0) return Error(kErrOutOfMemory);
+    const int32_t code = WriteAll(bytes.Data(), bytes.Length(), kMemberWriteChunk);
+    return code ? Error(code) : S_OK;
+}
+
+HRESULT CFileBlob::EncodeRange(cryptTRANSFORM& transform, BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (!Loaded()) return Error(kErrFileNotFound);
+    Buffer range;
+    int32_t code = ReadRange(range, kNoLimit);
+    if (!code) code = EncodeToText(transform, range.Data(), range.Length(), value);
+    return code ? Error(code) : S_OK;
+}
+
+HRESULT CFileBlob::DecodeAndWrite(cryptTRANSFORM& transform, BSTR data) {
+    if (const int32_t code = WritableCode()) return Error(code);
+    if (SysStringLen(data) == 0) return S_OK;
+    int32_t code = DecodeFromText(transform, data);
+    if (!code) code = WriteAll(transform.output.Data(), transform.output.Length(), kMemberWriteChunk);
+    transform.output.Clear();
+    return code ? Error(code) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::ToBase64(BSTR* value) { return EncodeRange(base64_, value); }
+STDMETHODIMP CFileBlob::ToHex(BSTR* value) { return EncodeRange(hex_, value); }
+STDMETHODIMP CFileBlob::FromBase64(BSTR data) { return DecodeAndWrite(base64_, data); }
+STDMETHODIMP CFileBlob::FromHex(BSTR data) { return DecodeAndWrite(hex_, data); }
+
+STDMETHODIMP CFileBlob::ToArray(SAFEARRAY** value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (!Loaded()) return Error(kErrFileNotFound);
+    Buffer range;
+    if (const int32_t code = ReadRange(range, kNoLimit)) return Error(code);
+    com::SafeArray array = com::SafeArray::Bytes(range.Data(), range.Length());
+    if (!array.Get()) return Error(kErrOutOfMemory);
+    *value = array.Detach();
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) {
+    if (!data_array || !*data_array) return E_POINTER;
+    if (const int32_t code = WritableCode()) return Error(code);
+    SAFEARRAY* array = *data_array;
+    if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
+    const uint32_t count = com::SafeArrayCount(array);
+    if (count == 0) return S_OK;
+    com::SafeArrayAccess access(array);
+    if (!access.Ok()) return E_FAIL;
+    const int32_t code = WriteAll(access.Data(), count, kMemberWriteChunk);
+    return code ? Error(code) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = ToVariantBool(read_only_);
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_ReadOnly(VARIANT_BOOL value) {
+    if (!Loaded()) return Error(kErrFileNotFound);
+    const bool wanted = value != 0;
+    file_.Reset();
+    read_only_ = wanted;
+    if (!OpenFile()) return Error(kErrFileNotFound);
+    MoveTo(0);
+    if (!wanted && read_only_) return Error(kErrFileBlobReopenFailed);
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::FromStream(IStream* stream) {
+    if (!stream) return E_INVALIDARG;
+    // Without a file there is nothing to write to: the stream is left untouched.
+    if (!Loaded()) return S_OK;
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kStreamChunk]);
+    if (!chunk) return Error(kErrOutOfMemory);
+    int32_t code = kErrNone;
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT hr = stream->Read(chunk.get(), kStreamChunk, &got);
+        if (got > kStreamChunk) got = 0;
+        // Bytes delivered together with S_FALSE or a failure are kept; read-only drops them.
+        if (got && !read_only_) {
+            code = WriteAll(chunk.get(), got, kMemberWriteChunk);
+            if (code) break;
+        }
+        if (hr != S_OK || got == 0) break;
+    }
+    SecureZero(chunk.get(), kStreamChunk);
+    return code ? Error(code) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::ToStream(IStream* stream) {
+    if (!stream) return E_INVALIDARG;
+    if (!Loaded()) return S_OK;
+    const int64_t begin = WindowBegin();
+    int64_t remaining = WindowEnd() - begin;
+    if (!MoveTo(begin)) return S_OK;
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kReadChunk]);
+    if (!chunk) return Error(kErrOutOfMemory);
+    HRESULT result = S_OK;
+    while (remaining > 0) {
+        const DWORD want = static_cast<DWORD>(std::min<int64_t>(remaining, kReadChunk));
+        DWORD got = 0;
+        if (!ReadFile(file_.Get(), chunk.get(), want, &got, nullptr) || got == 0 || got > want) break;
+        remaining -= got;
+        result = stream->Write(chunk.get(), got, nullptr);
+        if (FAILED(result)) break;
+    }
+    SecureZero(chunk.get(), kReadChunk);
+    return result;
+}
+
+STDMETHODIMP CFileBlob::get_StartPos(LONG* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<LONG>(static_cast<uint32_t>(window_start_));
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_StartPos(LONG value) {
+    if (!Loaded()) return Error(kErrFileBlobNotLoaded);
+    if (!read_only_) return Error(kErrFileBlobNotReadOnly);
+    window_start_ = value;
+    window_set_ = true;
+    MoveTo(WindowBegin());
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::get_EndPos(LONG* value) {
+    if (!value) return E_POINTER;
+    *value = static_cast<LONG>(static_cast<uint32_t>(window_end_));
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_EndPos(LONG value) {
+    if (!Loaded()) return Error(kErrFileBlobNotLoaded);
+    if (!read_only_) return Error(kErrFileBlobNotReadOnly);
+    window_end_ = value;
+    window_set_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::ToInt(LONG* value) {
+    if (!value) return E_POINTER;
+    if (!Loaded()) return Error(kErrFileNotFound);
+    // Only the first four bytes are needed; the position then ends where a read of the whole
+    // range would leave it.
+    Buffer head;
+    if (const int32_t code = ReadRange(head, 4)) return Error(code);
+    int64_t size = 0;
+    if (FileSize(&size)) MoveTo(std::max(WindowBegin(), std::min(WindowEnd(), size)));
+    const uint32_t length = head.Length();
+    if (length == 0) return S_OK;
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < length; ++i) result |= uint32_t{head.Data()[i]} << (8 * i);
+    *value = static_cast<LONG>(result);
+    return S_OK;
+}
+
+// IBlob -------------------------------------------------------------------------------------
+
+STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
+    if (!data_array) return Error(E_POINTER);
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    int64_t position = 0, size = 0;
+    if (!Position(&position) || !FileSize(&size)) return Error(static_cast<int32_t>(GetLastError()));
+    // Reads stay inside the window: a position before it starts at its first byte.
+    if (position < WindowBegin()) {
+        position = WindowBegin();
+        if (!MoveTo(position)) return Error(static_cast<int32_t>(GetLastError()));
+    }
+    const int64_t end = std::min(size, WindowEnd());
+    const int64_t count = std::max<int64_t>(0, std::min<int64_t>(read_count, end - position));
+    SAFEARRAYBOUND full{static_cast<ULONG>(count), 1};
+    com::SafeArray array(SafeArrayCreate(VT_UI1, 1, &full));
+    if (!array.Get()) return E_FAIL;
+    uint64_t filled = 0;
+    {
+        uint8_t* data = nullptr;
+        if (FAILED(SafeArrayAccessData(array.Get(), reinterpret_cast<void**>(&data)))) return E_FAIL;
+        DWORD error = 0;
+        while (filled < static_cast<uint64_t>(count)) {
+            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count - filled, kReadChunk));
+            DWORD got = 0;
+            if (!ReadFile(file_.Get(), data + filled, want, &got, nullptr)) {
+                error = GetLastError();
+                break;
+            }
+            if (got == 0 || got > want) break;
+            filled += got;
+        }
+        if (error) {
+            SecureZero(data, static_cast<uint64_t>(count));
+            SafeArrayUnaccessData(array.Get());
+            return Error(static_cast<int32_t>(error));
+        }
+        SafeArrayUnaccessData(array.Get());
+    }
+    // The file shrank underneath: hand out only the bytes actually read.
+    if (filled < static_cast<uint64_t>(count)) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(filled), 1};
+        if (FAILED(SafeArrayRedim(array.Get(), &bound))) return E_FAIL;
+    }
+    *data_array = array.Detach();
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) {
+    if (!data_array || !*data_array) return Error(E_POINTER);
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    if (read_only_) return Error(kErrFileBlobReadOnly);
+    SAFEARRAY* array = *data_array;
+    if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
+    const uint32_t count = com::SafeArrayCount(array);
+    if (count == 0) return S_OK;
+    com::SafeArrayAccess access(array);
+    if (!access.Ok()) return E_FAIL;
+    const int32_t code = WriteAll(access.Data(), count, kReadChunk);
+    return code ? Error(code) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
+    return Seek64(0, offset, origin, nullptr, new_position);
+}
+
+STDMETHODIMP CFileBlob::SetSize(LONG size) { return SetSize64(0, size); }
+
+// IBlob64 -----------------------------------------------------------------------------------
+
+// The end as Seek sees it is the window end (EndPos + 1) or the file end, whichever comes
+// first; a resulting position is kept inside the window.
+STDMETHODIMP CFileBlob::Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi, LONG* new_position) {
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    const int64_t distance = Join(offset_hi, offset);
+    int64_t base = 0;
+    switch (origin) {
+        case 0: break;
+        case 1:
+            if (!Position(&base)) return Error(static_cast<int32_t>(GetLastError()));
+            break;
+        case 2: {
+            int64_t size = 0;
+            if (!FileSize(&size)) return Error(static_cast<int32_t>(GetLastError()));
+            base = std::min(size, WindowEnd());
+            break;
+        }
+        default: return Error(ERROR_INVALID_PARAMETER);
+    }
+    int64_t target = 0;
+    if (__builtin_add_overflow(base, distance, &target) || target < 0) return Error(ERROR_NEGATIVE_SEEK);
+    if (window_set_) target = std::clamp(target, WindowBegin(), WindowEnd());
+    if (!MoveTo(target)) return Error(static_cast<int32_t>(GetLastError()));
+    const uint64_t reported = static_cast<uint64_t>(target);
+    if (new_position) *new_position = static_cast<LONG>(static_cast<uint32_t>(reported));
+    if (new_position_hi) *new_position_hi = static_cast<LONG>(static_cast<uint32_t>(reported >> 32));
+    return S_OK;
+}
+
+STDMETHODIMP CFileBlob::SetSize64(LONG size_hi, LONG size_lo) {
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    if (read_only_) return Error(kErrFileBlobReadOnly);
+    const int64_t size = Join(size_hi, size_lo);
+    if (size < 0 || !MoveTo(size) || !SetEndOfFile(file_.Get())) return Error(kErrWriteFault);
+    return S_OK;
+}
+
+}  // namespace ombrix

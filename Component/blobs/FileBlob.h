@@ -1,0 +1,106 @@
+// CFileBlob: a blob whose bytes live in a file. The blob's position is the file pointer. A new
+// blob works on a fresh temporary file that is deleted with it. In read-only mode a window
+// (StartPos..EndPos, both inclusive) limits every read, Seek and the whole-content members.
+#pragma once
+
+#include <cstdint>
+
+#include "blobs/file_handle.h"
+#include "blobs/transform.h"
+#include "com/Ombrix.h"
+#include "com/holders.h"
+#include "com/object.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+class CFileBlob : public com::DispatchImpl<IFileBlob>,
+                  public com::SupportErrorInfoImpl<&IID_IFileBlob>,
+                  public com::ObjectRoot,
+                  public com::DispatchImpl<IBlob>,
+                  public com::DispatchImpl<IBlob64> {
+public:
+    static constexpr wchar_t kProgId[] = L"Kestrane.FileBlob.2";
+
+    COM_INTERFACE_MAP(CFileBlob,
+        COM_INTERFACE(IFileBlob),
+        COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE_AS(IDispatch, IFileBlob),
+        COM_INTERFACE(IBlob),
+        COM_INTERFACE(IBlob64))
+
+    CFileBlob();
+    ~CFileBlob();
+
+    // IFileBlob
+    STDMETHODIMP get_Filename(BSTR* value) override;
+    STDMETHODIMP put_Filename(BSTR value) override;
+    STDMETHODIMP get_AutoDelete(VARIANT_BOOL* value) override;
+    STDMETHODIMP put_AutoDelete(VARIANT_BOOL value) override;
+    STDMETHODIMP get_Text(BSTR* value) override;
+    STDMETHODIMP put_Text(BSTR value) override;
+    STDMETHODIMP ToBase64(BSTR* value) override;
+    STDMETHODIMP ToHex(BSTR* value) override;
+    STDMETHODIMP FromBase64(BSTR data) override;
+    STDMETHODIMP FromHex(BSTR data) override;
+    STDMETHODIMP ToArray(SAFEARRAY** value) override;
+    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    STDMETHODIMP get_ReadOnly(VARIANT_BOOL* value) override;
+    STDMETHODIMP put_ReadOnly(VARIANT_BOOL value) override;
+    STDMETHODIMP FromStream(IStream* stream) override;
+    STDMETHODIMP ToStream(IStream* stream) override;
+    STDMETHODIMP get_StartPos(LONG* value) override;
+    STDMETHODIMP put_StartPos(LONG value) override;
+    STDMETHODIMP get_EndPos(LONG* value) override;
+    STDMETHODIMP put_EndPos(LONG value) override;
+    STDMETHODIMP ToInt(LONG* value) override;
+
+    // IBlob
+    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
+    STDMETHODIMP Write(SAFEARRAY** data_array) override;
+    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
+    STDMETHODIMP SetSize(LONG size) override;
+
+    // IBlob64
+    STDMETHODIMP Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi,
+                        LONG* new_position) override;
+    STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
+
+private:
+    HRESULT Error(int32_t code) const;
+    bool Loaded() const { return file_.Ok(); }
+    // Opens file_name_ in the mode the read-only flag asks for, falling back to read-only.
+    bool OpenFile();
+    // Creates a new empty temporary file and takes its name; false if none could be made.
+    bool CreateTempName();
+    void DeleteIfAutoDelete();
+
+    // The window as a half-open byte range [begin, end); without a window [0, INT64_MAX).
+    int64_t WindowBegin() const;
+    int64_t WindowEnd() const;
+    bool Position(int64_t* position) const;
+    bool MoveTo(int64_t position) const;
+    bool FileSize(int64_t* size) const;
+
+    // Reads the data range (at most `limit` bytes of it) into `into`; the position ends after
+    // the last byte read. 0 or an error code.
+    int32_t ReadRange(Buffer& into, int64_t limit);
+    // Writes the bytes at the position; 0 or code 29 for a failed or short write.
+    int32_t WriteAll(const uint8_t* bytes, uint64_t count, uint32_t chunk) const;
+    // The checks every writing member makes: 0, code 2 (not loaded) or 30010 (read-only).
+    int32_t WritableCode() const;
+    HRESULT EncodeRange(cryptTRANSFORM& transform, BSTR* value);
+    HRESULT DecodeAndWrite(cryptTRANSFORM& transform, BSTR data);
+
+    com::Bstr file_name_;
+    bool auto_delete_ = true;
+    bool read_only_ = false;
+    FileHandle file_;
+    cryptBASE64 base64_;
+    cryptHEX hex_;
+    int64_t window_start_ = 0;
+    int64_t window_end_ = 0;
+    bool window_set_ = false;
+};
+
+}  // namespace ombrix

@@ -1,0 +1,65 @@
+// CStreamBlob: a blob over a caller's IStream. Position, size and content are the stream's;
+// every member turns into calls of the stream's Read, Write, Seek and SetSize.
+#pragma once
+
+#include <wrl/client.h>
+
+#include "blobs/transform.h"
+#include "com/Ombrix.h"
+#include "com/object.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+class CStreamBlob : public com::DispatchImpl<IStreamBlob>,
+                    public com::SupportErrorInfoImpl<&IID_IStreamBlob, &IID_IBlob>,
+                    public com::ObjectRoot,
+                    public com::DispatchImpl<IBlob> {
+public:
+    static constexpr wchar_t kProgId[] = L"Kestrane.StreamBlob.2";
+
+    COM_INTERFACE_MAP(CStreamBlob,
+        COM_INTERFACE(IStreamBlob),
+        COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE_AS(IDispatch, IStreamBlob),
+        COM_INTERFACE(IBlob))
+
+    // IStreamBlob
+    STDMETHODIMP get_Text(BSTR* value) override;
+    STDMETHODIMP put_Text(BSTR value) override;
+    STDMETHODIMP ToBase64(BSTR* value) override;
+    STDMETHODIMP ToHex(BSTR* value) override;
+    STDMETHODIMP FromBase64(BSTR data) override;
+    STDMETHODIMP FromHex(BSTR data) override;
+    STDMETHODIMP ToArray(SAFEARRAY** value) override;
+    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    STDMETHODIMP FromFile(BSTR filename) override;
+    STDMETHODIMP ToFile(BSTR filename) override;
+    STDMETHODIMP get_Stream(IStream** value) override;
+    STDMETHODIMP putref_Stream(IStream* value) override;
+    STDMETHODIMP ToInt(LONG* value) override;
+
+    // IBlob
+    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
+    STDMETHODIMP Write(SAFEARRAY** data_array) override;
+    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
+    STDMETHODIMP SetSize(LONG size) override;
+
+private:
+    HRESULT Error(int32_t code) const;
+    // The whole stream from its beginning into `content`: 0 or an error code.
+    int32_t ReadWholeStream(Buffer& content);
+    // Writes all bytes at the stream's position: the stream's result, or code 29 when the
+    // stream accepts nothing.
+    HRESULT WriteAll(const uint8_t* bytes, uint32_t count);
+    // Truncates the stream and moves it to its beginning: the stream's result.
+    HRESULT Truncate();
+    HRESULT EncodeContent(cryptTRANSFORM& transform, BSTR* value);
+    HRESULT DecodeContent(cryptTRANSFORM& transform, BSTR data);
+
+    Microsoft::WRL::ComPtr<IStream> stream_;
+    cryptBASE64 base64_;
+    cryptHEX hex_;
+};
+
+}  // namespace ombrix
