@@ -137,11 +137,12 @@ STDMETHODIMP CStreamBlob::FromArray(SAFEARRAY** data_array) { return Write(data_
 
 STDMETHODIMP CStreamBlob::FromFile(BSTR filename) {
     if (!stream_) return Error(kErrNoStream);
-    const HRESULT truncated = Truncate();
-    if (FAILED(truncated)) return truncated;
+    // The file is opened first: a wrong name must not cost the stream its content.
     FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrFileNotFound);
+    const HRESULT truncated = Truncate();
+    if (FAILED(truncated)) return truncated;
     Chunk chunk;
     if (!chunk.bytes) return Error(kErrOutOfMemory);
     for (;;) {
