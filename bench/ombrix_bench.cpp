@@ -1,5 +1,6 @@
 // Throughput of the control's Encrypt and Decrypt on in-memory blobs, measured side by side with
-// OpenSSL's EVP interface and zlib on the same 64 MiB of random data. Prints one line per row,
+// OpenSSL's EVP interface and zlib on the same 64 MiB of random data, then the file blob against
+// plain file calls. Prints one line per row,
 //   bench <row> ombrix=<MB/s> reference=<MB/s> ratio=<ombrix/reference>
 // then the peak working set of the process. Each side runs up to three times; the best run counts.
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include "blobs/MemBlob.h"
 #include "com/holders.h"
 #include "control/Ombrix.h"
+#include "fileblob_bench.h"
 #include "reference.h"
 #include "timer.h"
 
@@ -339,6 +341,7 @@ int Run() {
         if (!MeasureRow(control.Get(), row, input.Get(), data, encrypted)) all_restored = false;
     }
     encrypted = {};
+    if (!bench::MeasureFileBlob()) all_restored = false;
 
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;

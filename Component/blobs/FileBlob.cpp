@@ -12,7 +12,10 @@
 namespace ombrix {
 namespace {
 
-constexpr DWORD kReadChunk = 65535;           // file reads and IBlob::Write
+constexpr DWORD kReadChunk = 65535;           // file reads into the blob's own buffers
+// IBlob::Read and Write move bytes straight between the caller's array and the file, so larger
+// system calls cost no memory; a 64 KiB request then takes one call instead of two.
+constexpr DWORD kDirectChunk = 1 << 20;
 constexpr DWORD kMemberWriteChunk = 65536;    // writes of Text put and the From… members
 constexpr DWORD kStreamChunk = 65536;         // reads from a caller's stream
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -366,15 +369,20 @@ STDMETHODIMP CFileBlob::ToInt(LONG* value) {
 STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
     if (!data_array) return Error(E_POINTER);
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
-    int64_t position = 0, size = 0;
-    if (!Position(&position) || !FileSize(&size)) return Error(static_cast<int32_t>(GetLastError()));
-    // Reads stay inside the window: a position before it starts at its first byte.
-    if (position < WindowBegin()) {
-        position = WindowBegin();
-        if (!MoveTo(position)) return Error(static_cast<int32_t>(GetLastError()));
+    int64_t count = std::max<LONG>(read_count, 0);
+    // A modest request without a window is simply read and the array cut to what arrived; only
+    // a large request or a window needs the position and the size first.
+    if (window_set_ || count > kDirectChunk) {
+        int64_t position = 0, size = 0;
+        if (!Position(&position) || !FileSize(&size)) return Error(static_cast<int32_t>(GetLastError()));
+        // Reads stay inside the window: a position before it starts at its first byte.
+        if (position < WindowBegin()) {
+            position = WindowBegin();
+            if (!MoveTo(position)) return Error(static_cast<int32_t>(GetLastError()));
+        }
+        const int64_t end = std::min(size, WindowEnd());
+        count = std::max<int64_t>(0, std::min<int64_t>(count, end - position));
     }
-    const int64_t end = std::min(size, WindowEnd());
-    const int64_t count = std::max<int64_t>(0, std::min<int64_t>(read_count, end - position));
     SAFEARRAYBOUND full{static_cast<ULONG>(count), 1};
     com::SafeArray array(SafeArrayCreate(VT_UI1, 1, &full));
     if (!array.Get()) return E_FAIL;
@@ -384,7 +392,7 @@ STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
         if (FAILED(SafeArrayAccessData(array.Get(), reinterpret_cast<void**>(&data)))) return E_FAIL;
         DWORD error = 0;
         while (filled < static_cast<uint64_t>(count)) {
-            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count - filled, kReadChunk));
+            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count - filled, kDirectChunk));
             DWORD got = 0;
             if (!ReadFile(file_.Get(), data + filled, want, &got, nullptr)) {
                 error = GetLastError();
@@ -400,7 +408,7 @@ STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
         }
         SafeArrayUnaccessData(array.Get());
     }
-    // The file shrank underneath: hand out only the bytes actually read.
+    // The end came sooner (or the file shrank underneath): hand out only the bytes read.
     if (filled < static_cast<uint64_t>(count)) {
         SAFEARRAYBOUND bound{static_cast<ULONG>(filled), 1};
         if (FAILED(SafeArrayRedim(array.Get(), &bound))) return E_FAIL;
@@ -419,7 +427,7 @@ STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) {
     if (count == 0) return S_OK;
     com::SafeArrayAccess access(array);
     if (!access.Ok()) return E_FAIL;
-    const int32_t code = WriteAll(access.Data(), count, kReadChunk);
+    const int32_t code = WriteAll(access.Data(), count, kDirectChunk);
     return code ? Error(code) : S_OK;
 }
 
