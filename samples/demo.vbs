@@ -100,3 +100,25 @@ plain.Text = "I owe you 100 pounds."
 WScript.Echo "Signature valid: " & crypt.Verify(plain, signature)
 plain.Text = "I owe you 900 pounds."
 WScript.Echo "Signature valid for changed text: " & crypt.Verify(plain, signature)
+
+' Files: encrypt a file into another through two file blobs, then restore it.
+Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
+Dim sourcePath : sourcePath = fso.BuildPath(fso.GetSpecialFolder(2), "ombrix_demo.txt")
+Dim sourceFile : Set sourceFile = fso.CreateTextFile(sourcePath, True)
+sourceFile.Write "A file on disk, encrypted into another file by two file blobs."
+sourceFile.Close
+Dim inFile : Set inFile = CreateObject("Kestrane.FileBlob")
+inFile.ReadOnly = True
+inFile.Filename = sourcePath
+Dim outFile : Set outFile = CreateObject("Kestrane.FileBlob")     ' a temporary file of its own
+crypt.type = 2          ' AES
+crypt.SecretKey = "file demo key 16"
+crypt.InitVector = "an initial value"   ' CBC carries its chain from call to call: restart it
+crypt.Encrypt inFile, outFile
+WScript.Echo "Encrypted file " & outFile.Filename & ": " & Left(outFile.ToHex, 32) & "..."
+Dim backFile : Set backFile = CreateObject("Kestrane.FileBlob")
+crypt.InitVector = "an initial value"
+crypt.Decrypt outFile, backFile
+WScript.Echo "Decrypted file: " & backFile.Text
+Set inFile = Nothing
+fso.DeleteFile sourcePath
