@@ -94,5 +94,11 @@ Check "no file without a stream", fso.FileExists(fso.BuildPath(temp, "streamblob
 Dim s2 : Set s2 = CreateObject("Kestrane.StreamBlob.2")
 Check "StreamBlob.2", TypeName(s2), "IStreamBlob"
 
+' The blobs without storage are registered too.
+Check "Blob", TypeName(CreateObject("Kestrane.Blob")), "IBlob"
+Check "Blob.2", TypeName(CreateObject("Kestrane.Blob.2")), "IBlob"
+Check "Blob64", TypeName(CreateObject("Kestrane.Blob64")), "IBlob64"
+Check "Blob64.2", TypeName(CreateObject("Kestrane.Blob64.2")), "IBlob64"
+
 If failures = 0 Then WScript.Echo "fileblob.vbs: all checks passed"
 WScript.Quit failures
