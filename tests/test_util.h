@@ -11,11 +11,25 @@
 #include <vector>
 
 #include "com/holders.h"
+#include "com/object.h"
 #include "control/errors.h"
 
 namespace test {
 
 using Microsoft::WRL::ComPtr;
+
+// A new object of class T (from the module's own class framework) through interface I.
+template <class T, class I>
+ComPtr<I> Create() {
+    com::ComObject<T>* object = nullptr;
+    EXPECT_EQ(com::ComObject<T>::CreateInstance(&object), S_OK);
+    ComPtr<I> result;
+    if (object) {
+        EXPECT_EQ(object->QueryInterface(__uuidof(I), &result), S_OK);
+        object->Release();
+    }
+    return result;
+}
 
 // The thread's current error information as (description, source, guid).
 struct ErrorInfoFields {

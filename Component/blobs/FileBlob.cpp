@@ -25,8 +25,6 @@ int64_t Join(LONG hi, LONG lo) {
     return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | static_cast<uint32_t>(lo));
 }
 
-VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
-
 }  // namespace
 
 CFileBlob::CFileBlob() {
@@ -180,7 +178,7 @@ STDMETHODIMP CFileBlob::put_Filename(BSTR value) {
 
 STDMETHODIMP CFileBlob::get_AutoDelete(VARIANT_BOOL* value) {
     if (!value) return E_POINTER;
-    *value = ToVariantBool(auto_delete_);
+    *value = com::ToVariantBool(auto_delete_);
     return S_OK;
 }
 
@@ -260,7 +258,7 @@ STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) {
 
 STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) {
     if (!value) return E_POINTER;
-    *value = ToVariantBool(read_only_);
+    *value = com::ToVariantBool(read_only_);
     return S_OK;
 }
 
@@ -324,13 +322,18 @@ STDMETHODIMP CFileBlob::get_StartPos(LONG* value) {
     return S_OK;
 }
 
-STDMETHODIMP CFileBlob::put_StartPos(LONG value) {
+HRESULT CFileBlob::PutWindowEdge(int64_t& edge, LONG value) {
     if (!Loaded()) return Error(kErrFileBlobNotLoaded);
     if (!read_only_) return Error(kErrFileBlobNotReadOnly);
-    window_start_ = value;
+    edge = value;
     window_set_ = true;
-    MoveTo(WindowBegin());
     return S_OK;
+}
+
+STDMETHODIMP CFileBlob::put_StartPos(LONG value) {
+    const HRESULT hr = PutWindowEdge(window_start_, value);
+    if (SUCCEEDED(hr)) MoveTo(WindowBegin());
+    return hr;
 }
 
 STDMETHODIMP CFileBlob::get_EndPos(LONG* value) {
@@ -339,13 +342,7 @@ STDMETHODIMP CFileBlob::get_EndPos(LONG* value) {
     return S_OK;
 }
 
-STDMETHODIMP CFileBlob::put_EndPos(LONG value) {
-    if (!Loaded()) return Error(kErrFileBlobNotLoaded);
-    if (!read_only_) return Error(kErrFileBlobNotReadOnly);
-    window_end_ = value;
-    window_set_ = true;
-    return S_OK;
-}
+STDMETHODIMP CFileBlob::put_EndPos(LONG value) { return PutWindowEdge(window_end_, value); }
 
 STDMETHODIMP CFileBlob::ToInt(LONG* value) {
     if (!value) return E_POINTER;
@@ -356,11 +353,7 @@ STDMETHODIMP CFileBlob::ToInt(LONG* value) {
     if (const int32_t code = ReadRange(head, 4)) return Error(code);
     int64_t size = 0;
     if (FileSize(&size)) MoveTo(std::max(WindowBegin(), std::min(WindowEnd(), size)));
-    const uint32_t length = head.Length();
-    if (length == 0) return S_OK;
-    uint32_t result = 0;
-    for (uint32_t i = 0; i < length; ++i) result |= uint32_t{head.Data()[i]} << (8 * i);
-    *value = static_cast<LONG>(result);
+    if (head.Length()) *value = LittleEndianInt(head.Data(), head.Length());
     return S_OK;
 }
 

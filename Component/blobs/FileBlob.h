@@ -74,6 +74,8 @@ private:
     // Creates a new empty temporary file and takes its name; false if none could be made.
     bool CreateTempName();
     void DeleteIfAutoDelete();
+    // StartPos and EndPos put: only in read-only mode; the first sets the window for good.
+    HRESULT PutWindowEdge(int64_t& edge, LONG value);
 
     // The window as a half-open byte range [begin, end); without a window [0, INT64_MAX).
     int64_t WindowBegin() const;

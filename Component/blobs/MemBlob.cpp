@@ -178,12 +178,7 @@ STDMETHODIMP CMemBlob::ToStream(IStream* stream) {
 
 STDMETHODIMP CMemBlob::ToInt(LONG* value) {
     if (!value) return E_POINTER;
-    const uint32_t length = storage_.Length();
-    if (length == 0) return S_OK;
-    // Fewer than four bytes read as if zeros followed them.
-    uint32_t result = 0;
-    for (uint32_t i = 0; i < 4 && i < length; ++i) result |= uint32_t{storage_.Data()[i]} << (8 * i);
-    *value = static_cast<LONG>(result);
+    if (storage_.Length()) *value = LittleEndianInt(storage_.Data(), storage_.Length());
     return S_OK;
 }
 

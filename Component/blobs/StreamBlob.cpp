@@ -195,12 +195,7 @@ STDMETHODIMP CStreamBlob::ToInt(LONG* value) {
     if (!value) return E_POINTER;
     Buffer content;
     if (const int32_t code = ReadWholeStream(content)) return Error(code);
-    const uint32_t length = content.Length();
-    if (length == 0) return S_OK;
-    // Fewer than four bytes read as if zeros followed them.
-    uint32_t result = 0;
-    for (uint32_t i = 0; i < 4 && i < length; ++i) result |= uint32_t{content.Data()[i]} << (8 * i);
-    *value = static_cast<LONG>(result);
+    if (content.Length()) *value = LittleEndianInt(content.Data(), content.Length());
     return S_OK;
 }
 

@@ -80,4 +80,10 @@ int32_t DecodeFromText(cryptTRANSFORM& transform, BSTR data) {
     return code;
 }
 
+LONG LittleEndianInt(const uint8_t* bytes, uint32_t count) {
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < 4 && i < count; ++i) result |= uint32_t{bytes[i]} << (8 * i);
+    return static_cast<LONG>(result);
+}
+
 }  // namespace ombrix

@@ -35,4 +35,8 @@ int32_t EncodeToText(cryptTRANSFORM& transform, const uint8_t* bytes, uint32_t c
 // the transform's output. 0 or an error code.
 int32_t DecodeFromText(cryptTRANSFORM& transform, BSTR data);
 
+// The first four bytes as a little-endian number, for ToInt; fewer bytes read as if zeros
+// followed them. Needs at least one byte.
+LONG LittleEndianInt(const uint8_t* bytes, uint32_t count);
+
 }  // namespace ombrix

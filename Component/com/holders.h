@@ -50,6 +50,8 @@ private:
 };
 
 // Owns one VARIANT, cleared on destruction.
+inline VARIANT_BOOL ToVariantBool(bool flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
+
 class Variant {
 public:
     Variant() { VariantInit(&value_); }

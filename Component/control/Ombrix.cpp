@@ -27,7 +27,6 @@ constexpr DWORD kAboutTimeoutMs = 10000;
 // Zero bytes kept behind a freshly put IV, so that a register read past its length sees zeros.
 constexpr uint32_t kIvZeroTail = 256;
 
-VARIANT_BOOL ToVariantBool(int32_t flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
 
 HRESULT CopyString(BSTR source, BSTR* destination) {
     if (!destination) return E_POINTER;
@@ -129,7 +128,7 @@ STDMETHODIMP COmbrix::get_KeySize(short* value) {
 
 STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) {
     if (!value) return E_POINTER;
-    *value = ToVariantBool(optimized_);
+    *value = com::ToVariantBool(optimized_);
     return S_OK;
 }
 
@@ -174,7 +173,7 @@ STDMETHODIMP COmbrix::Abort() {
 
 STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) {
     if (!value) return E_POINTER;
-    *value = ToVariantBool(fire_events_);
+    *value = com::ToVariantBool(fire_events_);
     return S_OK;
 }
 

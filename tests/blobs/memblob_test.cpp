@@ -8,6 +8,7 @@
 
 #include "control/errors.h"
 #include "control/process_settings.h"
+#include "blobs/scripted_stream.h"
 #include "test_util.h"
 
 namespace {
@@ -242,44 +243,15 @@ TEST_F(MemBlobTest, FilesWholeAndInPartsAndTheirErrors) {
     ExpectError(mem_->ToFile(bad_dir.Get()), ombrix::kErrWriteFault);
 }
 
-// A stream that hands out its bytes in small reads and the last ones together with S_FALSE.
-class ShortStream : public IStream {
-public:
-    explicit ShortStream(std::string data) : data_(std::move(data)) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (riid == IID_IUnknown || riid == IID_IStream || riid == IID_ISequentialStream) {
-            *out = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
-    STDMETHODIMP Read(void* out, ULONG size, ULONG* read) override {
-        const size_t count = std::min<size_t>({size, 1000, data_.size() - position_});
-        memcpy(out, data_.data() + position_, count);
-        position_ += count;
-        *read = static_cast<ULONG>(count);
-        return position_ == data_.size() ? S_FALSE : S_OK;
-    }
-    STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Revert() override { return E_NOTIMPL; }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
-
-private:
-    std::string data_;
-    size_t position_ = 0;
-    ULONG refs_ = 1;
-};
+// A stream that hands out its bytes in small reads and the last ones together with S_FALSE,
+// and refuses writes.
+test::ScriptedStream ShortStream(std::string data) {
+    test::ScriptedStream stream(std::move(data));
+    stream.max_read = 1000;
+    stream.s_false_with_last = true;
+    stream.write_result = STG_E_ACCESSDENIED;
+    return stream;
+}
 
 TEST_F(MemBlobTest, StreamsInBothDirections) {
     ComPtr<IStream> stream;
@@ -294,7 +266,7 @@ TEST_F(MemBlobTest, StreamsInBothDirections) {
     ASSERT_EQ(mem_->FromStream(stream.Get()), S_OK);
     EXPECT_EQ(Bytes(), content.substr(1));
 
-    ShortStream short_stream("abcdefghij" + std::string(2500, 'k'));
+    test::ScriptedStream short_stream = ShortStream("abcdefghij" + std::string(2500, 'k'));
     ASSERT_EQ(mem_->FromStream(&short_stream), S_OK);
     // Short reads with S_OK go on until the stream reports its end.
     EXPECT_EQ(Bytes(), "abcdefghij" + std::string(2500, 'k'));
@@ -303,7 +275,7 @@ TEST_F(MemBlobTest, StreamsInBothDirections) {
 }
 
 TEST_F(MemBlobTest, StreamEndingWithSFalseKeepsItsLastBytes) {
-    ShortStream tail("last bytes");
+    test::ScriptedStream tail = ShortStream("last bytes");
     ASSERT_EQ(mem_->FromStream(&tail), S_OK);
     EXPECT_EQ(Bytes(), "last bytes");
 }

@@ -19,10 +19,11 @@ public:
     std::string data;
     uint64_t position = 0;
     ULONG max_read = 0xFFFFFFFF;      // most bytes one Read delivers
-    bool s_false_with_last = false;   // the read reaching the end returns S_FALSE
+    bool s_false_with_last = false;   // the read reaching the end returns S_FALSE with its bytes
     int fail_read_after = -1;         // reads that succeed before every further one fails
     HRESULT read_failure = STG_E_READFAULT;
     ULONG max_write = 0xFFFFFFFF;     // most bytes one Write takes
+    HRESULT write_result = S_OK;      // a failure here refuses every Write
     HRESULT set_size_result = S_OK;   // a failure here refuses SetSize
     HRESULT seek_result = S_OK;       // a failure here refuses Seek
     int reads = 0;
@@ -50,11 +51,14 @@ public:
         memcpy(out, data.data() + position, count);
         position += count;
         if (read) *read = count;
-        if (count < size && (s_false_with_last || count == 0)) return S_FALSE;
+        if (count == 0 && size > 0) return S_FALSE;
+        if (s_false_with_last && position >= data.size()) return S_FALSE;
         return S_OK;
     }
     STDMETHODIMP Write(const void* bytes, ULONG size, ULONG* written) override {
         ++writes;
+        if (written) *written = 0;
+        if (FAILED(write_result)) return write_result;
         const ULONG count = std::min(size, max_write);
         if (data.size() < position + count) data.resize(position + count);
         memcpy(data.data() + position, bytes, count);

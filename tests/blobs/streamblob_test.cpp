@@ -14,18 +14,9 @@
 namespace {
 
 using test::ComPtr;
+using test::Create;
 using test::ScriptedStream;
 constexpr wchar_t kSource[] = L"Kestrane.StreamBlob.2";
-
-template <class T, class I>
-ComPtr<I> Create() {
-    com::ComObject<T>* object = nullptr;
-    EXPECT_EQ(com::ComObject<T>::CreateInstance(&object), S_OK);
-    ComPtr<I> result;
-    EXPECT_EQ(object->QueryInterface(__uuidof(I), &result), S_OK);
-    object->Release();
-    return result;
-}
 
 std::string TakeArray(SAFEARRAY* raw) {
     com::SafeArray array(raw);

@@ -17,16 +17,7 @@
 namespace {
 
 using test::ComPtr;
-
-template <class T, class I>
-ComPtr<I> Create() {
-    com::ComObject<T>* object = nullptr;
-    EXPECT_EQ(com::ComObject<T>::CreateInstance(&object), S_OK);
-    ComPtr<I> result;
-    EXPECT_EQ(object->QueryInterface(__uuidof(I), &result), S_OK);
-    object->Release();
-    return result;
-}
+using test::Create;
 
 // A Linux path of the test data as Wine names it.
 std::wstring DataPath(const char* name) {
@@ -40,14 +31,6 @@ std::string Hex(IBlob* blob) {
     com::Bstr hex;
     EXPECT_EQ(memory->ToHex(hex.Put()), S_OK);
     return hex.Get() ? std::string(hex.Get(), hex.Get() + SysStringLen(hex.Get())) : std::string();
-}
-
-std::string Bytes(IFileBlob* file) {
-    SAFEARRAY* raw = nullptr;
-    EXPECT_EQ(file->ToArray(&raw), S_OK);
-    com::SafeArray array(raw);
-    com::SafeArrayAccess access(raw);
-    return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
 }
 
 ComPtr<IBlob> MemoryBlob(const std::string& bytes) {
