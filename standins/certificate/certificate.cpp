@@ -138,7 +138,7 @@ STDMETHODIMP CCertificate::put_Data(BSTR value) {
     if (FAILED(hr)) return Report(hr, L"The text holds no PEM certificate.");
     com::Bstr copy = com::Bstr::Copy(value);
     if (!copy.Get()) return E_OUTOFMEMORY;
-    TableHandle handle = TableHandle::Add(std::move(context));
+    TableHandle handle = TableHandle::Add(context.Get());
     if (!handle) return E_OUTOFMEMORY;
     ClearCertificate();
     data_ = std::move(copy);

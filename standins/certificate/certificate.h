@@ -1,15 +1,25 @@
 // CCertificate: a small stand-in for the outside certificate component that the control talks
 // to through ICertificate. It keeps a PEM private key, a PEM certificate and a handle to the
-// certificate's CryptoAPI context (an index into this DLL's table, see certificate_table.h).
+// certificate's CryptoAPI context (an index into the process's table that Ombrix.dll exports,
+// see control/certificate_table.h).
 // Members beyond those return E_NOTIMPL. It is a test and sample object, not part of the product.
 #pragma once
 
 #include "com/Ombrix.h"
 #include "com/holders.h"
 #include "com/object.h"
-#include "certificate_table.h"
+#include "control/certificate_table.h"
 
 namespace certstandin {
+
+using ombrix::CertContext;
+using ombrix::ResolveHandle;
+using ombrix::TableHandle;
+
+// Inside Certificate.dll: makes the DLL's handles those of Ombrix.dll's table, loading Ombrix.dll
+// from its registration when no one has yet. Linked into a program, the program's own table is
+// already the control's. Called before any handle is used; not from DllMain.
+void ShareOmbrixCertificateTable();
 
 // The class's CLSID, {4D9AE59C-8651-4F93-8D07-74E3A4B412F8}.
 inline constexpr CLSID CLSID_Certificate = {0x4d9ae59c, 0x8651, 0x4f93, {0x8d, 0x07, 0x74, 0xe3, 0xa4, 0xb4, 0x12, 0xf8}};
@@ -19,6 +29,8 @@ class CCertificate : public com::DispatchImpl<ICertificate>,
                      public com::ObjectRoot {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.Certificate.1";
+
+    CCertificate() { ShareOmbrixCertificateTable(); }
 
     COM_INTERFACE_MAP(CCertificate,
         COM_INTERFACE(ICertificate),

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "certificate.h"
-#include "certificate_table.h"
 #include "com/module.h"
 #include "com/object.h"
 #include "com/registrar.h"
@@ -32,8 +31,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             break;
         case DLL_PROCESS_DETACH:
             com::ModuleDetach(reserved != nullptr);
-            // At process exit crypt32 may already be gone: leave its contexts alone.
-            if (!reserved) certstandin::FreeTable();
             break;
         default:
             break;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "certificate.h"
-#include "certificate_table.h"
+#include "control/certificate_table.h"
 #include "control/key_intake.h"
 #include "crypto/buffer.h"
 #include "test_util.h"
@@ -69,7 +69,7 @@ std::wstring GetBstr(ICertificate* certificate, HRESULT (STDMETHODCALLTYPE ICert
 }
 
 std::wstring CommonNameOf(LONG handle) {
-    const certstandin::CertContext context = certstandin::ResolveHandle(handle);
+    const ombrix::CertContext context = ombrix::ResolveHandle(handle);
     if (!context.Get()) return L"<no context>";
     wchar_t name[256] = {};
     CertGetNameStringW(context.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
@@ -127,7 +127,7 @@ TEST(CertificateStandin, DataGivesAHandleToItsCertificateContext) {
     const com::Bstr empty(L"");
     ASSERT_EQ(certificate->put_Data(empty.Get()), S_OK);
     EXPECT_EQ(certificate->get_Handle(&same), E_FAIL);
-    EXPECT_EQ(certstandin::ResolveHandle(handle).Get(), nullptr);
+    EXPECT_EQ(ombrix::ResolveHandle(handle).Get(), nullptr);
 }
 
 TEST(CertificateStandin, HandlePutSharesTheContextUntilTheLastHolderGoes) {
@@ -155,7 +155,7 @@ TEST(CertificateStandin, HandlePutSharesTheContextUntilTheLastHolderGoes) {
     first.Reset();
     EXPECT_EQ(CommonNameOf(handle), L"Ombrix test certificate");
     second.Reset();
-    EXPECT_EQ(certstandin::ResolveHandle(handle).Get(), nullptr);
+    EXPECT_EQ(ombrix::ResolveHandle(handle).Get(), nullptr);
     EXPECT_EQ(com::ModuleLockCount(), 1);  // only `third` is left
 }
 
@@ -171,7 +171,7 @@ TEST(CertificateStandin, HandleFromElsewhereIsKeptAsGiven) {
     EXPECT_EQ(certificate->get_Handle(&handle), S_OK);
     EXPECT_EQ(handle, 1234);
     EXPECT_EQ(GetBstr(certificate.Get(), &ICertificate::get_Data), L"");  // the old certificate is gone
-    EXPECT_EQ(certstandin::ResolveHandle(own).Get(), nullptr);
+    EXPECT_EQ(ombrix::ResolveHandle(own).Get(), nullptr);
 
     ASSERT_EQ(certificate->put_Handle(0), S_OK);
     EXPECT_EQ(certificate->get_Handle(&handle), E_FAIL);
@@ -232,6 +232,41 @@ TEST(CertificateStandin, ControlKeyIntakeTakesTheKeyElseTheHandle) {
     handle = 0;
     ombrix::DeriveSecretKey(*value.Get(), nullptr, key_bytes, &handle);
     EXPECT_EQ(handle, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Certificate.dll as registered (not the class linked into this program): its handles are slots
+// of the table that Ombrix.dll exports, so the control's module resolves them to the certificate.
+TEST(CertificateStandin, HandlesOfTheRegisteredDllResolveInOmbrixDll) {
+    ComPtr<ICertificate> certificate;
+    ASSERT_EQ(CoCreateInstance(certstandin::CLSID_Certificate, nullptr, CLSCTX_INPROC_SERVER, IID_ICertificate,
+                               reinterpret_cast<void**>(certificate.GetAddressOf())),
+              S_OK);
+    const com::Bstr pem(kCertificatePem);
+    ASSERT_EQ(certificate->put_Data(pem.Get()), S_OK);
+    LONG handle = 0;
+    ASSERT_EQ(certificate->get_Handle(&handle), S_OK);
+
+    HMODULE ombrix = GetModuleHandleW(L"Ombrix.dll");
+    ASSERT_NE(ombrix, nullptr) << "Certificate.dll loads Ombrix.dll for its table";
+    using TableFunction = const ombrix::CertificateTableApi*(WINAPI*)();
+    auto table_function = reinterpret_cast<TableFunction>(GetProcAddress(ombrix, "OmbrixCertificateTable"));
+    ASSERT_NE(table_function, nullptr);
+    const ombrix::CertificateTableApi* table = table_function();
+    ASSERT_NE(table, ombrix::LocalCertificateTable());
+    ombrix::CertContext context(table->resolve(handle));
+    ASSERT_NE(context.Get(), nullptr);
+    wchar_t name[128] = {};
+    CertGetNameStringW(context.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 128);
+    EXPECT_STREQ(name, L"Ombrix test certificate");
+
+    // The object's release frees the slot in Ombrix.dll's table.
+    context.Reset();
+    certificate.Reset();
+    EXPECT_EQ(table->resolve(handle), nullptr);
 }
 
 }  // namespace
