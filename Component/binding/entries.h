@@ -205,3 +205,22 @@
           OPTIONAL(EVP_PKEY_get_base_id)
           OPTIONAL(EVP_PKEY_get0_RSA)
           OPTIONAL(EVP_PKEY_get0_DSA)
+
+// Optional entry: frees a PKCS#7 structure that the time-stamp client decoded from a server's
+// response. A library without it leaves that structure allocated.
+/* 170 */ OPTIONAL(PKCS7_free)
+
+// Optional entries for executable signing: a key held in the platform's key store signs through
+// a copy of the RSA method of its own (sign hook, signer as application data), and a PEM key is
+// checked against its certificate. A library without the first group signs with PEM keys only;
+// without X509_check_private_key the check is skipped.
+/* 171 */ OPTIONAL(RSA_meth_dup)
+          OPTIONAL(RSA_meth_free)
+          OPTIONAL(RSA_meth_set_sign)
+          OPTIONAL(RSA_meth_set0_app_data)
+/* 175 */ OPTIONAL(RSA_meth_get0_app_data)
+          OPTIONAL(RSA_set_method)
+          OPTIONAL(RSA_set_flags)
+          OPTIONAL(BN_dup)
+          OPTIONAL(EVP_PKEY_assign)
+/* 180 */ OPTIONAL(X509_check_private_key)

@@ -309,10 +309,5 @@ void COmbrix::DropCachedComputations() {
     cached_hmac_.reset();
 }
 
-STDMETHODIMP COmbrix::VerifyEXE(IBlob*, ICertificate** certificate) {
-    if (certificate) *certificate = nullptr;
-    return E_NOTIMPL;
-}
-STDMETHODIMP COmbrix::SignEXE(IBlob*, IBlob*, VARIANT, VARIANT, VARIANT) { return E_NOTIMPL; }
 
 }  // namespace ombrix

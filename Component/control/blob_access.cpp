@@ -13,6 +13,10 @@ int32_t Code(HRESULT hr) { return FAILED(hr) ? static_cast<int32_t>(hr) : 0; }
 
 }  // namespace
 
+bool QueryBlob(IUnknown* object, Microsoft::WRL::ComPtr<IBlob>& blob) {
+    return object && SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob;
+}
+
 ComBlobPort::ComBlobPort(IBlob* blob) : blob_(blob) {
     blob_.As(&blob64_);
     blob_->QueryInterface(IID_IBlobDirectAccess, reinterpret_cast<void**>(direct_.GetAddressOf()));

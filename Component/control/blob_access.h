@@ -10,6 +10,9 @@
 
 namespace ombrix {
 
+// The object's IBlob into `blob`; false for a null object or one that is no blob.
+bool QueryBlob(IUnknown* object, Microsoft::WRL::ComPtr<IBlob>& blob);
+
 class ComBlobPort final : public BlobPort {
 public:
     // Holds its own references; IBlob64 and the module's direct access are asked for on `blob`

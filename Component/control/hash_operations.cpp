@@ -18,10 +18,6 @@ namespace {
 
 constexpr uint32_t kDigestPiece = 1024;
 
-bool AsBlob(IBlob* object, Microsoft::WRL::ComPtr<IBlob>& blob) {
-    return object && SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob;
-}
-
 // The whole content of a blob, read in chunks. False when it cannot be held in one buffer.
 bool ReadWhole(BlobPort& blob, Buffer& into) {
     const uint64_t size = BlobSizeFromStart(blob);
@@ -41,8 +37,8 @@ bool ReadWhole(BlobPort& blob, Buffer& into) {
 
 }  // namespace
 
-template <class Update>
-int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, Update update, uint64_t* size, bool* gone) {
+template <class UpdateFunction>
+int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size, bool* gone) {
     *gone = false;
     *size = 0;
     ComBlobPort input(data);
@@ -77,7 +73,7 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, Update update, uint64_
 STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
     if (!data) return E_INVALIDARG;
     Microsoft::WRL::ComPtr<IBlob> input, output;
-    if (!AsBlob(data, input) || (out_blob && !AsBlob(out_blob, output))) return Error(kErrNotABlob);
+    if (!QueryBlob(data, input) || (out_blob && !QueryBlob(out_blob, output))) return Error(kErrNotABlob);
     if (!cached_digest_) {
         cached_digest_ = CreateDigest(type_);
         if (!cached_digest_) return Error(kErrTypeNotForMethod);
@@ -107,7 +103,7 @@ STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
 STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) {
     if (!data) return E_INVALIDARG;
     Microsoft::WRL::ComPtr<IBlob> input, output;
-    if (!AsBlob(data, input) || (out_blob && !AsBlob(out_blob, output))) return Error(kErrNotABlob);
+    if (!QueryBlob(data, input) || (out_blob && !QueryBlob(out_blob, output))) return Error(kErrNotABlob);
     if (!cached_hmac_) {
         cached_hmac_ = CreateHMAC(type_);
         if (!cached_hmac_) return Error(kErrTypeNotForMethod);
@@ -159,12 +155,12 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     Log("Sign start\r\n");
     Microsoft::WRL::ComPtr<IBlob> input, output;
-    if (!AsBlob(data, input)) {
+    if (!QueryBlob(data, input)) {
         Log("Sign::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Sign::Input blob ok\r\n");
-    if (!AsBlob(out_blob, output)) {
+    if (!QueryBlob(out_blob, output)) {
         Log("Sign::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }
@@ -199,12 +195,12 @@ STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid)
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     Log("Verify start\r\n");
     Microsoft::WRL::ComPtr<IBlob> input, signature_blob;
-    if (!AsBlob(data, input)) {
+    if (!QueryBlob(data, input)) {
         Log("Verify::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Verify::Input blob ok\r\n");
-    if (!AsBlob(signature, signature_blob)) {
+    if (!QueryBlob(signature, signature_blob)) {
         Log("Verify::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }

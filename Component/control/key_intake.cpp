@@ -178,6 +178,11 @@ void AppendPlainForm(const VARIANT& value, Form form, Buffer& out) {
 
 }  // namespace
 
+IUnknown* ObjectInValue(const VARIANT& value, bool* is_object) {
+    *is_object = FormOf(value) == Form::kObject;
+    return *is_object ? ObjectOf(value) : nullptr;
+}
+
 void DeriveSecretKey(const VARIANT& value, BSTR debug_file, Buffer& key_bytes, int32_t* certificate_handle) {
     static constexpr const char* kLines[] = {nullptr, "SecretKey::string found\r\n", "SecretKey::string byref found\r\n",
                                              "SecretKey::array found\r\n", "SecretKey::dispatch found\r\n"};

@@ -17,4 +17,8 @@ void DeriveSecretKey(const VARIANT& value, BSTR debug_file, Buffer& key_bytes, i
 // Appends to iv_bytes the bytes derived from an InitVector value (logging likewise).
 void DeriveInitVector(const VARIANT& value, BSTR debug_file, Buffer& iv_bytes);
 
+// The object a value holds (VT_DISPATCH or VT_UNKNOWN, by value or by reference, the reference
+// followed); null for any other value. *is_object tells whether the value had an object form.
+IUnknown* ObjectInValue(const VARIANT& value, bool* is_object);
+
 }  // namespace ombrix

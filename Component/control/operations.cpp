@@ -66,10 +66,6 @@ private:
     uint64_t written_ = 0;
 };
 
-bool IsBlob(IBlob* object, Microsoft::WRL::ComPtr<IBlob>& blob) {
-    return object && SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob;
-}
-
 }  // namespace
 
 void COmbrix::DebugLogLine(const char* line) { DebugLogWrite(debug_file_.Get(), "%s", line); }
@@ -117,12 +113,12 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) {
 
     Microsoft::WRL::ComPtr<IBlob> input_blob;
     Microsoft::WRL::ComPtr<IBlob> output_blob;
-    if (!IsBlob(data, input_blob)) {
+    if (!QueryBlob(data, input_blob)) {
         Log("Encrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Encrypt::Input blob ok\r\n");
-    if (!IsBlob(out_blob, output_blob)) return Error(kErrNotABlob);
+    if (!QueryBlob(out_blob, output_blob)) return Error(kErrNotABlob);
     Log("Encrypt::Output blob ok\r\n");
 
     std::unique_ptr<cryptSYMMETRIC> cipher;
@@ -174,13 +170,13 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) {
 
     Microsoft::WRL::ComPtr<IBlob> input_blob;
     Microsoft::WRL::ComPtr<IBlob> output_blob;
-    if (!IsBlob(data, input_blob)) {
+    if (!QueryBlob(data, input_blob)) {
         Log("Decrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Decrypt::Input blob ok\r\n");
     if (!out_blob) return Error(kErrNotABlob);
-    if (!IsBlob(out_blob, output_blob)) {
+    if (!QueryBlob(out_blob, output_blob)) {
         Log("Decrypt::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }

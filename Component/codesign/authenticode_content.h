@@ -1,0 +1,34 @@
+// The pieces of an Authenticode signature that do not depend on the key: the indirect-data
+// content built from a digest identifier and value, and the registration of object identifiers.
+#pragma once
+
+#include <cstdint>
+
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+// A digest algorithm as the indirect-data content names it: the DER of its OBJECT IDENTIFIER and
+// the length of its value.
+struct DigestIdentifier {
+    const uint8_t* oid_der;
+    uint32_t oid_length;
+    uint32_t digest_length;
+};
+
+extern const DigestIdentifier kMd5DigestIdentifier;
+extern const DigestIdentifier kSha256DigestIdentifier;
+
+// The DER of the SpcIndirectDataContent: the PE image data with the "<<<Obsolete>>>" file link,
+// then the DigestInfo { algorithm, NULL parameters, digest }. `header_length` (when not null)
+// receives the length of the outer SEQUENCE's tag and length; the bytes after it are what the
+// signature's message digest covers. False when the digest length does not match or memory is
+// lacking. For MD5 the content is 89 bytes, fixed but for the last 16.
+bool BuildIndirectDataContent(const DigestIdentifier& digest, const uint8_t* value, uint32_t length, Buffer& content,
+                              uint32_t* header_length);
+
+// The library's number for a dotted object identifier, registering it (without names) only when
+// the library does not know it yet. 0 when it can be neither found nor registered.
+int RegisterObjectIdentifier(const char* dotted);
+
+}  // namespace ombrix

@@ -1,0 +1,42 @@
+// Authenticode signing of a Windows executable image: the image digest, the PKCS#7 SignedData
+// over the indirect-data content with its signed attributes, the optional time stamp, and the
+// signed image with its certificate table. Nothing is written until the signature (and the time
+// stamp) exist; a failure while writing cuts the output back to where it started.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "crypto/blob_port.h"
+#include "crypto/buffer.h"
+
+namespace ombrix {
+
+// A private key that stays in the platform's key store: signs an MD5 digest with PKCS#1 v1.5.
+class StoreKeySigner {
+public:
+    virtual ~StoreKeySigner() = default;
+    // The signature, most significant byte first, into `signature`. False on failure.
+    virtual bool SignMd5(const uint8_t* digest, uint32_t length, Buffer& signature) = 0;
+};
+
+struct AuthenticodeRequest {
+    std::string certificate_pem;     // the signer's certificate
+    std::string private_key_pem;     // used when store_key is null
+    StoreKeySigner* store_key = nullptr;
+    std::string timestamp_url;       // empty: no time stamp
+    std::string description;         // program description (ANSI)
+    std::string url;                 // program URL (ANSI)
+};
+
+// The DER of the opus information for a description and a URL, both present even when empty:
+// SEQUENCE { [0] { [0] IMPLICIT BMPString description }, [1] { [0] IMPLICIT IA5String url } }.
+bool BuildOpusInfo(const std::string& description, const std::string& url, Buffer& der);
+
+// Signs the image in `data` (read from its start) into `out` (written from its current position).
+// 0 on success; 30013 not an image, 30014 already signed, 30015 certificate or key unusable or not
+// matching, 30002 signing failed, 30017 time stamp failed, 30009 a read failed or the data
+// changed while it was copied, or the output blob's failure code (30006 when it reports none).
+int SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request);
+
+}  // namespace ombrix
