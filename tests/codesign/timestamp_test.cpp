@@ -14,6 +14,7 @@
 #include "codesign/socket.h"
 #include "codesign/timestamp.h"
 #include "codesign/url.h"
+#include "codesign/tsa_server_process.h"
 #include "crypto/random_source.h"
 
 #include <openssl/pem.h>
@@ -250,45 +251,13 @@ TEST(SocketLayer, ConnectFailures) {
 
 std::string DataPath(const char* name) { return std::string(TSA_DATA_DIR) + "/" + name; }
 
-std::wstring WindowsPath(const std::string& unix_path) {
-    std::wstring path = L"Z:";
-    for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    return path;
-}
-
-// Starts tsa_server.py once for the program; it ends when this process ends or on /shutdown.
+// Starts tsa_server.py once for the program.
 class TsaServer : public testing::Environment {
 public:
     void SetUp() override {
-        CreateDirectoryA(TSA_DATA_DIR, nullptr);
-        DeleteFileA(DataPath("port").c_str());
-        DeleteFileA(DataPath("mismatch.txt").c_str());
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        std::wstring command = L"\"" + WindowsPath(PYTHON3_PROGRAM) + L"\"";
-        for (const std::string& argument : {std::string(TSA_SERVER_SCRIPT), std::string("--openssl"),
-                                            std::string(OPENSSL_PROGRAM), std::string("--dir"), std::string(TSA_DATA_DIR),
-                                            std::string("--port-file"), DataPath("port")})
-            command += L" " + std::wstring(argument.begin(), argument.end());
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return;
-        if (process.hThread) CloseHandle(process.hThread);
-        if (process.hProcess) CloseHandle(process.hProcess);
-        // Key and certificate generation takes a few seconds.
-        for (int i = 0; i < 600 && port == 0; ++i) {
-            Sleep(100);
-            port = atoi(ReadText(DataPath("port")).c_str());
-        }
+        port = test::TsaServerProcess::Start(PYTHON3_PROGRAM, TSA_SERVER_SCRIPT, OPENSSL_PROGRAM, TSA_DATA_DIR);
     }
-    void TearDown() override {
-        if (port == 0) return;
-        ParsedUrl url;
-        ParseUrl("http://127.0.0.1:" + std::to_string(port) + "/shutdown", url);
-        Buffer request, response;
-        ComposeHttpPost(url.host_name, url.path, "a", "b", nullptr, 0, request);
-        HttpPostExchange(url, request, HttpExchangeLimits{}, response);
-    }
+    void TearDown() override { test::TsaServerProcess::Stop(port); }
 
     static inline int port = 0;
 };

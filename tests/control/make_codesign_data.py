@@ -67,9 +67,12 @@ def generate(openssl, osslsigncode, source_dir, out):
     make_keys(openssl, out)
     for bits in build_programs(source_dir, out):
         for digest in ('md5', 'sha256'):
+            signed = os.path.join(out, 'osslsigncode%s_%s.exe' % (bits, digest))
+            if os.path.exists(signed):
+                os.remove(signed)  # osslsigncode does not overwrite
             run(osslsigncode, 'sign', '-certs', os.path.join(out, 'signer.pem'), '-key', os.path.join(out, 'signer.key'),
                 '-h', digest, '-in', os.path.join(out, 'unsigned%s_odd.exe' % bits),
-                '-out', os.path.join(out, 'osslsigncode%s_%s.exe' % (bits, digest)))
+                '-out', signed)
     open(os.path.join(out, 'text.exe'), 'wb').write(b'This is a text file, not a program.\n' * 40)
 
 
@@ -148,11 +151,16 @@ def check(openssl, osslsigncode, wine, out):
             sys.exit('%s: opus information missing or wrong' % name)
         if opus_kind == 'none' and opus_oid in der:
             sys.exit('%s: opus information present without description or URL' % name)
-        result = subprocess.run([osslsigncode, 'verify', '-CAfile', os.path.join(out, 'ca.pem'), '-in', path],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        command = [osslsigncode, 'verify', '-CAfile', os.path.join(out, 'ca.pem'), '-in', path]
+        stamped = opus_kind == 'stamped'
+        if stamped:
+            command[2:2] = ['-TSA-CAfile', os.path.join(out, 'tsa', 'ca.pem')]
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         text = result.stdout.decode(errors='replace')
         if result.returncode != 0 or 'Signature verification: ok' not in text:
             sys.exit('%s: osslsigncode verify failed:\n%s' % (name, text))
+        if stamped and 'Timestamp Server Signature verification: ok' not in text:
+            sys.exit('%s: the time stamp does not verify:\n%s' % (name, text))
         print('%s: structure, digest and osslsigncode verify ok' % name)
     program = os.path.join(out, 'signed_unsigned64_odd.exe')
     if os.path.exists(program):

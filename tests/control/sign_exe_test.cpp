@@ -13,6 +13,7 @@
 #include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
+#include "codesign/tsa_server_process.h"
 #include "control/platform_authenticode.h"
 #include "test_util.h"
 
@@ -184,6 +185,25 @@ TEST_F(SignExe, TwoSigningsInOneProcessIntoBlobsHoldingData) {
     EXPECT_EQ(both.size(), 8 + image.size());
     file.Reset(), file_blob.Reset();
     DeleteFileW(path.c_str());
+}
+
+// A time-stamped signature from tsa_server.py; the check entry verifies it with osslsigncode
+// against the server's CA.
+TEST_F(SignExe, TimeStampedSignature) {
+    const std::string tsa_dir = DataFile("tsa");
+    const int port = test::TsaServerProcess::Start(PYTHON3_PROGRAM, TSA_SERVER_SCRIPT, OPENSSL_PROGRAM, tsa_dir);
+    ASSERT_NE(port, 0) << "tsa_server.py did not start";
+    auto program = FileBlobInMemory("unsigned64_odd.exe");
+    auto out = Create<ombrix::CMemBlob, IMemBlob>();
+    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/ok";
+    EXPECT_EQ(Sign(program.Get(), out.Get(), url.c_str()), S_OK);
+    ASSERT_EQ(out->ToFile(com::Bstr(WinePath("signed_unsigned64_odd__stamped.exe").c_str()).Get()), S_OK);
+    // A server that answers with an error: 30017, nothing written.
+    auto refused = Create<ombrix::CMemBlob, IMemBlob>();
+    const std::wstring failing = L"http://127.0.0.1:" + std::to_wstring(port) + L"/status500";
+    test::ExpectErrorReport(Sign(program.Get(), refused.Get(), failing.c_str()), 30017, COmbrix::kProgId);
+    EXPECT_EQ(Content(refused.Get()), "");
+    test::TsaServerProcess::Stop(port);
 }
 
 class VerifyExe : public SignExe {
