@@ -103,9 +103,20 @@ bool CryptoApiSigner::SignMd5(const uint8_t* digest, uint32_t length, Buffer& si
     SigningHandles handles;
     DWORD key_spec = 0;
     if (!CryptAcquireCertificatePrivateKey(context_, 0, nullptr, &handles.provider, &key_spec,
-                                           &handles.release_provider) ||
-        !CryptGetUserKey(handles.provider, key_spec, &handles.key) ||
-        !CryptCreateHash(handles.provider, CALG_MD5, 0, 0, &handles.hash) ||
+                                           &handles.release_provider)) {
+        return false;
+    }
+    // Wine reports a PFX-imported key as specification 3 (both uses); the key is then found under
+    // one of the two.
+    if (!CryptGetUserKey(handles.provider, key_spec, &handles.key)) {
+        if (key_spec == AT_KEYEXCHANGE || key_spec == AT_SIGNATURE) return false;
+        key_spec = AT_KEYEXCHANGE;
+        if (!CryptGetUserKey(handles.provider, key_spec, &handles.key)) {
+            key_spec = AT_SIGNATURE;
+            if (!CryptGetUserKey(handles.provider, key_spec, &handles.key)) return false;
+        }
+    }
+    if (!CryptCreateHash(handles.provider, CALG_MD5, 0, 0, &handles.hash) ||
         !CryptSetHashParam(handles.hash, HP_HASHVAL, digest, 0)) {
         return false;
     }

@@ -14,6 +14,7 @@
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
 #include "codesign/tsa_server_process.h"
+#include "control/certificate_table.h"
 #include "control/platform_authenticode.h"
 #include "test_util.h"
 
@@ -204,6 +205,56 @@ TEST_F(SignExe, TimeStampedSignature) {
     test::ExpectErrorReport(Sign(program.Get(), refused.Get(), failing.c_str()), 30017, COmbrix::kProgId);
     EXPECT_EQ(Content(refused.Get()), "");
     test::TsaServerProcess::Stop(port);
+}
+
+// The signer's PFX imported into the prefix's "MY" store; the certificate object carries only a
+// handle to its context, so the signature is made through CryptoAPI. PEM signing afterwards is
+// unaffected (the store key's RSA method is its own copy).
+TEST_F(SignExe, StoreKeySignsThroughCryptoApi) {
+    // The registered certificate component resolves handles through Ombrix.dll's table; this
+    // program's control shares it, as a script's control would.
+    auto probe = SignerCertificate(false);
+    using TableFunction = const ombrix::CertificateTableApi*(WINAPI*)();
+    HMODULE ombrix = GetModuleHandleW(L"Ombrix.dll");
+    ASSERT_NE(ombrix, nullptr);
+    auto table = reinterpret_cast<TableFunction>(GetProcAddress(ombrix, "OmbrixCertificateTable"));
+    ASSERT_NE(table, nullptr);
+    ombrix::UseCertificateTable(table());
+
+    const std::string pfx = ReadText("signer.pfx");
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), reinterpret_cast<BYTE*>(const_cast<char*>(pfx.data()))};
+    HCERTSTORE imported = PFXImportCertStore(&blob, L"", CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+    ASSERT_NE(imported, nullptr) << GetLastError();
+    PCCERT_CONTEXT from_pfx = CertFindCertificateInStore(imported, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                         CERT_FIND_SUBJECT_STR_W, L"Ombrix test signer", nullptr);
+    ASSERT_NE(from_pfx, nullptr);
+    HCERTSTORE my = CertOpenSystemStoreW(0, L"MY");
+    ASSERT_NE(my, nullptr);
+    PCCERT_CONTEXT in_store = nullptr;
+    ASSERT_TRUE(CertAddCertificateContextToStore(my, from_pfx, CERT_STORE_ADD_REPLACE_EXISTING, &in_store));
+    CertFreeCertificateContext(from_pfx);
+    CertCloseStore(imported, 0);
+
+    ombrix::TableHandle handle = ombrix::TableHandle::Add(in_store);
+    ASSERT_TRUE(handle);
+    auto certificate = SignerCertificate(false);
+    ASSERT_EQ(certificate->put_Data(com::Bstr(L"").Get()), S_OK);
+    ASSERT_EQ(certificate->put_Handle(handle.Get()), S_OK);
+    Use(certificate.Get());
+    auto program = FileBlobInMemory("unsigned64_odd.exe");
+    auto out = Create<ombrix::CMemBlob, IMemBlob>();
+    EXPECT_EQ(Sign(program.Get(), out.Get()), S_OK);
+    ASSERT_EQ(out->ToFile(com::Bstr(WinePath("signed_unsigned64_odd__store.exe").c_str()).Get()), S_OK);
+
+    Use(SignerCertificate().Get());
+    auto after = Create<ombrix::CMemBlob, IMemBlob>();
+    EXPECT_EQ(Sign(FileBlobInMemory("unsigned64_aligned.exe").Get(), after.Get()), S_OK);
+    ASSERT_EQ(after->ToFile(com::Bstr(WinePath("signed_unsigned64_aligned__after_store.exe").c_str()).Get()), S_OK);
+
+    handle.Reset();
+    CertDeleteCertificateFromStore(in_store);  // frees the context
+    CertCloseStore(my, 0);
+    ombrix::UseCertificateTable(nullptr);
 }
 
 class VerifyExe : public SignExe {
