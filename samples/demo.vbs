@@ -122,3 +122,19 @@ crypt.Decrypt outFile, backFile
 WScript.Echo "Decrypted file: " & backFile.Text
 Set inFile = Nothing
 fso.DeleteFile sourcePath
+
+' Executables: sign a copy of a small Windows program with the same key and its certificate
+' (samples/demo_signer_cert.pem, made for the samples only, self-signed), then verify the
+' signature.
+Dim certPath : certPath = fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "demo_signer_cert.pem")
+cert.Data = fso.OpenTextFile(certPath, 1).ReadAll
+Set crypt.SecretKey = cert
+Dim program : Set program = CreateObject("Kestrane.FileBlob")
+program.ReadOnly = True
+program.Filename = fso.BuildPath(fso.GetSpecialFolder(1), "attrib.exe")
+Dim signedProgram : Set signedProgram = CreateObject("Kestrane.FileBlob")
+crypt.SignEXE program, signedProgram, "", "Ombrix demo", "https://example.invalid/"   ' no time stamp
+WScript.Echo "Signed " & program.Filename & " into " & signedProgram.Filename
+Dim signer : Set signer = crypt.VerifyEXE(signedProgram)
+Dim haveSigner : haveSigner = Not (signer Is Nothing)
+WScript.Echo "VerifyEXE: signature valid, signer certificate returned: " & haveSigner
