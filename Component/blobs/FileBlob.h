@@ -15,7 +15,7 @@
 namespace ombrix {
 
 class CFileBlob : public com::DispatchImpl<IFileBlob>,
-                  public com::SupportErrorInfoImpl<&IID_IFileBlob>,
+                  public com::SupportErrorInfoImpl<&IID_IFileBlob, &IID_IBlob, &IID_IBlob64>,
                   public com::ObjectRoot,
                   public com::DispatchImpl<IBlob>,
                   public com::DispatchImpl<IBlob64> {

@@ -11,7 +11,7 @@
 namespace ombrix {
 
 class CMemBlob : public com::DispatchImpl<IMemBlob>,
-                 public com::SupportErrorInfoImpl<&IID_IBlob>,
+                 public com::SupportErrorInfoImpl<&IID_IMemBlob, &IID_IBlob>,
                  public com::ObjectRoot,
                  public com::DispatchImpl<IBlob>,
                  public IBlobDirectAccess {

@@ -12,7 +12,7 @@
 namespace ombrix {
 
 class CStreamBlob : public com::DispatchImpl<IStreamBlob>,
-                    public com::SupportErrorInfoImpl<&IID_IStreamBlob>,
+                    public com::SupportErrorInfoImpl<&IID_IStreamBlob, &IID_IBlob>,
                     public com::ObjectRoot,
                     public com::DispatchImpl<IBlob> {
 public:

@@ -6,6 +6,7 @@
 #include "com/module.h"
 #include "com/object.h"
 #include "control/certificate_table.h"
+#include "control/ole_control.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
@@ -22,6 +23,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             if (reserved) break;
             com::ModuleDetach(false);
             ombrix::ShutdownSocketLayer();
+            ombrix::UnregisterControlWindowClass();
             ombrix::FreeLocalCertificateTable();
             break;
         default:

@@ -130,6 +130,81 @@ private:
     void* data_ = nullptr;
 };
 
+// Owns one GDI object (bitmap, region, brush), deleted on destruction.
+template <class Handle>
+class GdiObject {
+public:
+    GdiObject() = default;
+    explicit GdiObject(Handle handle) : handle_(handle) {}
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    ~GdiObject() { Reset(); }
+    Handle Get() const { return handle_; }
+    Handle Detach() { return std::exchange(handle_, nullptr); }
+    void Reset(Handle handle = nullptr) {
+        if (handle_ && handle_ != handle) DeleteObject(handle_);
+        handle_ = handle;
+    }
+
+private:
+    Handle handle_ = nullptr;
+};
+
+// Owns a memory device context made with CreateCompatibleDC.
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC compatible_with) : dc_(CreateCompatibleDC(compatible_with)) {}
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    ~MemoryDc() { if (dc_) DeleteDC(dc_); }
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
+// Keeps a GDI object selected into a device context, restoring the previous one on destruction.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+    ~Selection() { if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_); }
+    bool Ok() const { return previous_ && previous_ != HGDI_ERROR; }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// A window's device context (the screen's for a null window), released on destruction.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    ~WindowDc() { if (dc_) ReleaseDC(window_, dc_); }
+    HDC Get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// Owns an open registry key.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey() { if (key_) RegCloseKey(key_); }
+    HKEY* Put() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
 // Element count of a one-dimensional array over its first dimension (upper - lower + 1).
 inline uint32_t SafeArrayCount(SAFEARRAY* array) {
     if (!array || array->cDims == 0) return 0;

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "com/Ombrix.h"
@@ -14,6 +15,8 @@ namespace com {
 namespace {
 
 std::atomic<long> g_lock_count{0};
+// The part of the lock count taken through IClassFactory::LockServer.
+std::atomic<long> g_server_locks{0};
 HMODULE g_module = nullptr;
 wchar_t g_module_path[MAX_PATH + 1];
 
@@ -58,12 +61,19 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** result) override {
         return create_(outer, riid, result);
     }
+    // An unlock without a matching lock is refused: it would release a lock held by a live
+    // object and let the module unload under it.
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock) {
+            ++g_server_locks;
             ModuleLock();
-        } else {
-            ModuleUnlock();
+            return S_OK;
         }
+        long held = g_server_locks.load();
+        do {
+            if (held <= 0) return E_UNEXPECTED;
+        } while (!g_server_locks.compare_exchange_weak(held, held - 1));
+        ModuleUnlock();
         return S_OK;
     }
 
@@ -76,6 +86,15 @@ HRESULT LoadTypeLibrary(ITypeLib** library) {
     if (SUCCEEDED(LoadRegTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, library))) return S_OK;
     // Not registered (yet): the module carries the library as its resource TYPELIB 1.
     return LoadTypeLibEx(ModulePath(), REGKIND_NONE, library);
+}
+
+// Whether version 1.0 of the type library has a registration key.
+bool TypeLibraryRegistered() {
+    wchar_t libid[40];
+    if (!StringFromGUID2(LIBID_OMBRIXLib, libid, 40)) return false;
+    const std::wstring key = std::wstring(L"TypeLib\\") + libid + L"\\1.0";
+    RegistryKey opened;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -174,11 +193,20 @@ HRESULT RegisterServer() {
     return hr;
 }
 
+// Every class and the type library are tried even after a failure, so that one damaged entry
+// does not leave the others registered; the first failure is returned.
 HRESULT UnregisterServer() {
-    for (const auto& entry : ObjectMap()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, false));
-    const HRESULT hr = UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    HRESULT first_failure = S_OK;
+    for (const auto& entry : ObjectMap()) {
+        const HRESULT hr = ApplyRegistryScript(entry.registry_script, false);
+        if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
+    }
     // A library that is already gone is not a failure of unregistration.
-    return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY ? S_OK : hr;
+    if (TypeLibraryRegistered()) {
+        const HRESULT hr = UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+        if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
+    }
+    return first_failure;
 }
 
 }  // namespace com

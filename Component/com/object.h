@@ -75,7 +75,8 @@ public:
 
 protected:
     IUnknown* outer_ = nullptr;
-    ULONG refs_ = 0;
+    // Interlocked: the blob classes are registered for both threading models.
+    LONG refs_ = 0;
 
     template <class>
     friend class ComObject;
@@ -152,15 +153,15 @@ private:
             static_cast<IUnknown*>(*result)->AddRef();
             return S_OK;
         }
-        STDMETHODIMP_(ULONG) AddRef() override { return ++owner->refs_; }
+        STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&owner->refs_)); }
         STDMETHODIMP_(ULONG) Release() override {
-            const ULONG left = --owner->refs_;
+            const LONG left = InterlockedDecrement(&owner->refs_);
             if (left == 0) {
                 // Keep re-entrant AddRef/Release pairs during destruction from deleting twice.
                 owner->refs_ = 0x40000000;
                 delete owner;
             }
-            return left;
+            return static_cast<ULONG>(left);
         }
         ComObject* owner;
     };
@@ -196,6 +197,8 @@ public:
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argument_error) override {
+        // A report left by an earlier call must not be taken for this call's.
+        SetErrorInfo(0, nullptr);
         ITypeInfo* info = nullptr;
         HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
         if (FAILED(hr)) return hr;

@@ -190,30 +190,37 @@ HRESULT RegisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
     return S_OK;
 }
 
+// Removes what the script marks for removal. A key that is already absent is no failure; after
+// a failure the remaining keys are still removed and the first failure is returned.
 HRESULT UnregisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
+    HRESULT first_failure = S_OK;
+    const auto note = [&first_failure](LSTATUS status) {
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && SUCCEEDED(first_failure))
+            first_failure = HRESULT_FROM_WIN32(status);
+    };
     for (const auto& entry : keys) {
         if (entry.is_value) continue;  // values go with their key
         if (entry.flag == ScriptKey::Flag::ForceRemove || entry.flag == ScriptKey::Flag::Delete) {
             const LSTATUS status = RegDeleteTreeW(parent, entry.name.c_str());
-            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
-            if (status == ERROR_SUCCESS) RegDeleteKeyW(parent, entry.name.c_str());
+            note(status);
+            if (status == ERROR_SUCCESS) note(RegDeleteKeyW(parent, entry.name.c_str()));
             continue;
         }
         DWORD subkeys = 0;
         {
             RegKey key;
             const LSTATUS status = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_ALL_ACCESS, key.Put());
-            if (status == ERROR_FILE_NOT_FOUND) continue;
-            if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-            RETURN_IF_FAILED(UnregisterKeys(key.Get(), entry.children));
+            note(status);
+            if (status != ERROR_SUCCESS) continue;
+            const HRESULT hr = UnregisterKeys(key.Get(), entry.children);
+            if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
             RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr);
         }
         if (entry.flag == ScriptKey::Flag::NoRemove || subkeys != 0) continue;
-        const LSTATUS status = RegDeleteKeyW(parent, entry.name.c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
+        note(RegDeleteKeyW(parent, entry.name.c_str()));
     }
-    return S_OK;
+    return first_failure;
 }
 
 }  // namespace
@@ -238,10 +245,16 @@ HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view modu
 
     std::vector<RootKey> roots;
     if (!Parser(text).ParseScript(roots)) return DISP_E_EXCEPTION;
+    HRESULT first_failure = S_OK;
     for (const auto& root : roots) {
-        RETURN_IF_FAILED(do_register ? RegisterKeys(root.hkey, root.keys) : UnregisterKeys(root.hkey, root.keys));
+        if (do_register) {
+            RETURN_IF_FAILED(RegisterKeys(root.hkey, root.keys));
+        } else {
+            const HRESULT hr = UnregisterKeys(root.hkey, root.keys);
+            if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
+        }
     }
-    return S_OK;
+    return first_failure;
 }
 
 HRESULT ApplyRegistryScript(UINT resource_id, bool do_register) {

@@ -52,7 +52,9 @@ bool IsSupportedType(int32_t type) {
 
 bool IsExcludedInFipsMode(int32_t type) { return (type >= Blowfish && type <= RC5) || type == MD5; }
 
-COmbrix::COmbrix() { SetIvRegisterLength(SizesOfType(type_).block_size); }
+COmbrix::COmbrix() : OleControl(CLSID_Ombrix, DIID__IOmbrixEvents) {
+    SetIvRegisterLength(SizesOfType(type_).block_size);
+}
 
 COmbrix::~COmbrix() {
     DropCachedComputations();

@@ -10,6 +10,8 @@
 #include "com/connection_point.h"
 #include "com/holders.h"
 #include "com/object.h"
+#include "control/ole_control.h"
+#include "control/persistence.h"
 #include "crypto/buffer.h"
 #include "crypto/symmetric.h"
 
@@ -22,16 +24,36 @@ class COmbrix : public com::DispatchImpl<IOmbrix>,
                 public com::SupportErrorInfoImpl<&IID_IOmbrix>,
                 public com::ConnectionPointContainerImpl,
                 public com::ObjectRoot,
+                public OleControl,
                 public CipherOwner,
                 public EventControl {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.Ombrix.1";
     static constexpr char kVersion[] = "2.2.5.115";
 
+    // IObjectSafety is deliberately absent: the control writes files and signs executables, so
+    // it must not declare itself safe for untrusted scripts and data.
     COM_INTERFACE_MAP(COmbrix,
         COM_INTERFACE(IOmbrix),
         COM_INTERFACE_AS(IDispatch, IOmbrix),
+        COM_INTERFACE(IViewObjectEx),
+        COM_INTERFACE_AS(IViewObject2, IViewObjectEx),
+        COM_INTERFACE_AS(IViewObject, IViewObjectEx),
+        COM_INTERFACE(IOleInPlaceObjectWindowless),
+        COM_INTERFACE_AS(IOleInPlaceObject, IOleInPlaceObjectWindowless),
+        COM_INTERFACE_AS(IOleWindow, IOleInPlaceObjectWindowless),
+        COM_INTERFACE(IOleInPlaceActiveObject),
+        COM_INTERFACE(IOleControl),
+        COM_INTERFACE(IOleObject),
+        COM_INTERFACE(IPersistStreamInit),
+        COM_INTERFACE_AS(IPersist, IPersistStreamInit),
         COM_INTERFACE(ISupportErrorInfo),
+        COM_INTERFACE(ISpecifyPropertyPages),
+        COM_INTERFACE(IQuickActivate),
+        COM_INTERFACE(IPersistStorage),
+        COM_INTERFACE(IDataObject),
+        COM_INTERFACE_AS(IProvideClassInfo, IProvideClassInfo2),
+        COM_INTERFACE(IProvideClassInfo2),
         COM_INTERFACE(IConnectionPointContainer))
 
     COmbrix();
@@ -100,6 +122,12 @@ public:
 protected:
     std::span<com::ConnectionPoint* const> ConnectionPoints() override { return connection_points_; }
 
+    // What the persistence interfaces save and restore (persistence.cpp).
+    PersistedProperties PersistedState() const override;
+    HRESULT ApplyPersistedState(const PersistedProperties& state) override;
+    bool ControlModified() const override { return modified_; }
+    void SetControlModified(bool modified) override { modified_ = modified; }
+
 private:
     HRESULT Error(int32_t code) const;
     // 33016 when this control names a FIPS library but the process is not in FIPS mode.
@@ -113,8 +141,8 @@ private:
     bool FinishOperation();
     // Digest and HMAC: feeds the whole of `data` (*size bytes) to `update` in 1024-byte pieces
     // with progress; 0, or 30008 when aborted or when a handler released the control (*gone).
-    template <class Update>
-    int32_t FeedDigest(IBlob* data, IBlob* out_blob, Update update, uint64_t* size, bool* gone);
+    template <class UpdateFunction>
+    int32_t FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size, bool* gone);
     // Sign and Verify: the key-checked asymmetric object for the current Type, or the code.
     int32_t PrepareAsymmetric(const char* operation, bool key_now, std::unique_ptr<class cryptASYMMETRIC>& object);
     // Drops the cached digest and HMAC computations.

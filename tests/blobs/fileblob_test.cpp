@@ -102,7 +102,7 @@ TEST_F(FileBlobTest, NewBlobDefaultsAndTemporaryFileGoneAfterRelease) {
         ComPtr<ISupportErrorInfo> support;
         ASSERT_EQ(file_.As(&support), S_OK);
         EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IFileBlob), S_OK);
-        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IBlob), S_FALSE);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IBlob), S_OK);
         ComPtr<IDispatch> dispatch;
         ASSERT_EQ(blob_.As(&dispatch), S_OK);
         EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(file_.Get()));

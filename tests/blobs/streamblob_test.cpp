@@ -79,7 +79,7 @@ TEST_F(StreamBlobTest, WithoutStreamEveryDataMemberGives30018AndNoFileIsMade) {
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(blob_.As(&support), S_OK);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IStreamBlob), S_OK);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IBlob), S_FALSE);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IBlob), S_OK);
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(iblob_.As(&dispatch), S_OK);
     EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(blob_.Get()));
