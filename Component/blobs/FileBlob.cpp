@@ -243,17 +243,20 @@ STDMETHODIMP CFileBlob::ToArray(SAFEARRAY** value) {
     return S_OK;
 }
 
-STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) {
-    if (!data_array || !*data_array) return E_POINTER;
-    if (const int32_t code = WritableCode()) return Error(code);
-    SAFEARRAY* array = *data_array;
+HRESULT CFileBlob::WriteArray(SAFEARRAY* array, uint32_t chunk) {
     if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
     const uint32_t count = com::SafeArrayCount(array);
     if (count == 0) return S_OK;
     com::SafeArrayAccess access(array);
     if (!access.Ok()) return E_FAIL;
-    const int32_t code = WriteAll(access.Data(), count, kMemberWriteChunk);
+    const int32_t code = WriteAll(access.Data(), count, chunk);
     return code ? Error(code) : S_OK;
+}
+
+STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) {
+    if (!data_array || !*data_array) return E_POINTER;
+    if (const int32_t code = WritableCode()) return Error(code);
+    return WriteArray(*data_array, kMemberWriteChunk);
 }
 
 STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) {
@@ -414,14 +417,7 @@ STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) {
     if (!data_array || !*data_array) return Error(E_POINTER);
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     if (read_only_) return Error(kErrFileBlobReadOnly);
-    SAFEARRAY* array = *data_array;
-    if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
-    const uint32_t count = com::SafeArrayCount(array);
-    if (count == 0) return S_OK;
-    com::SafeArrayAccess access(array);
-    if (!access.Ok()) return E_FAIL;
-    const int32_t code = WriteAll(access.Data(), count, kDirectChunk);
-    return code ? Error(code) : S_OK;
+    return WriteArray(*data_array, kDirectChunk);
 }
 
 STDMETHODIMP CFileBlob::Seek(LONG offset, LONG origin, LONG* new_position) {

@@ -89,6 +89,8 @@ private:
     int32_t ReadRange(Buffer& into, int64_t limit);
     // Writes the bytes at the position; 0 or code 29 for a failed or short write.
     int32_t WriteAll(const uint8_t* bytes, uint64_t count, uint32_t chunk) const;
+    // The byte array's elements written at the position: S_OK or the failure to return.
+    HRESULT WriteArray(SAFEARRAY* array, uint32_t chunk);
     // The checks every writing member makes: 0, code 2 (not loaded) or 30010 (read-only).
     int32_t WritableCode() const;
     HRESULT EncodeRange(cryptTRANSFORM& transform, BSTR* value);

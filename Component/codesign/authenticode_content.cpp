@@ -15,22 +15,6 @@ constexpr uint8_t kPeImageData[] = {
     0x00, 0xA0, 0x20, 0xA2, 0x1E, 0x80, 0x1C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x4F, 0x00, 0x62, 0x00,
     0x73, 0x00, 0x6F, 0x00, 0x6C, 0x00, 0x65, 0x00, 0x74, 0x00, 0x65, 0x00, 0x3E, 0x00, 0x3E, 0x00, 0x3E};
 
-// A DER tag and length.
-bool PutHeader(Buffer& out, uint8_t tag, uint32_t length) {
-    uint8_t header[6] = {tag};
-    uint32_t used = 2;
-    if (length < 0x80) {
-        header[1] = static_cast<uint8_t>(length);
-    } else {
-        uint32_t digits = 0;
-        for (uint32_t rest = length; rest; rest >>= 8) ++digits;
-        header[1] = static_cast<uint8_t>(0x80 | digits);
-        for (uint32_t i = 0; i < digits; ++i) header[2 + i] = static_cast<uint8_t>(length >> (8 * (digits - 1 - i)));
-        used += digits;
-    }
-    return out.Append(header, used);
-}
-
 uint32_t HeaderLength(uint32_t length) {
     uint32_t digits = 0;
     for (uint32_t rest = length; rest; rest >>= 8) ++digits;
@@ -52,13 +36,28 @@ bool BuildIndirectDataContent(const DigestIdentifier& digest, const uint8_t* val
     const uint8_t null_parameters[2] = {0x05, 0x00};
 
     content.Clear();
-    const bool built = PutHeader(content, 0x30, outer_length) && content.Append(kPeImageData, sizeof kPeImageData) &&
-                       PutHeader(content, 0x30, digest_info_length) && PutHeader(content, 0x30, algorithm_length) &&
+    const bool built = AppendDerHeader(content, 0x30, outer_length) && content.Append(kPeImageData, sizeof kPeImageData) &&
+                       AppendDerHeader(content, 0x30, digest_info_length) && AppendDerHeader(content, 0x30, algorithm_length) &&
                        content.Append(digest.oid_der, digest.oid_length) &&
-                       content.Append(null_parameters, sizeof null_parameters) && PutHeader(content, 0x04, length) &&
+                       content.Append(null_parameters, sizeof null_parameters) && AppendDerHeader(content, 0x04, length) &&
                        content.Append(value, length);
     if (built && header_length) *header_length = HeaderLength(outer_length);
     return built;
+}
+
+bool AppendDerHeader(Buffer& out, uint8_t tag, uint32_t length) {
+    uint8_t header[6] = {tag};
+    uint32_t used = 2;
+    if (length < 0x80) {
+        header[1] = static_cast<uint8_t>(length);
+    } else {
+        uint32_t digits = 0;
+        for (uint32_t rest = length; rest; rest >>= 8) ++digits;
+        header[1] = static_cast<uint8_t>(0x80 | digits);
+        for (uint32_t i = 0; i < digits; ++i) header[2 + i] = static_cast<uint8_t>(length >> (8 * (digits - 1 - i)));
+        used += digits;
+    }
+    return out.Append(header, used);
 }
 
 int RegisterObjectIdentifier(const char* dotted) {

@@ -27,6 +27,9 @@ extern const DigestIdentifier kSha256DigestIdentifier;
 bool BuildIndirectDataContent(const DigestIdentifier& digest, const uint8_t* value, uint32_t length, Buffer& content,
                               uint32_t* header_length);
 
+// Appends a DER tag and length (short or long form).
+bool AppendDerHeader(Buffer& out, uint8_t tag, uint32_t length);
+
 // The library's number for a dotted object identifier, registering it (without names) only when
 // the library does not know it yet. 0 when it can be neither found nor registered.
 int RegisterObjectIdentifier(const char* dotted);

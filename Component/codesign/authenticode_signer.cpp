@@ -50,21 +50,6 @@ private:
     MD5_CTX context_{};
 };
 
-bool AppendDerHeader(Buffer& out, uint8_t tag, uint32_t length) {
-    uint8_t header[6] = {tag};
-    uint32_t used = 2;
-    if (length < 0x80) {
-        header[1] = static_cast<uint8_t>(length);
-    } else {
-        uint32_t digits = 0;
-        for (uint32_t rest = length; rest; rest >>= 8) ++digits;
-        header[1] = static_cast<uint8_t>(0x80 | digits);
-        for (uint32_t i = 0; i < digits; ++i) header[2 + i] = static_cast<uint8_t>(length >> (8 * (digits - 1 - i)));
-        used += digits;
-    }
-    return out.Append(header, used);
-}
-
 // [tag] { [0] IMPLICIT content } as DER.
 bool AppendTaggedField(Buffer& out, uint8_t tag, const Buffer& content) {
     Buffer inner;

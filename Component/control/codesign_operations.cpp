@@ -44,6 +44,8 @@ bool CertificateText(ICertificate* certificate, HRESULT (STDMETHODCALLTYPE ICert
     com::Bstr value;
     value.Reset(raw);
     NarrowAnsi(value.Get(), value.Length(), text);
+    // The text may be a private key: the wide copy goes as soon as it is converted.
+    SecureZero(value.Get(), value.Length() * sizeof(wchar_t));
     return true;
 }
 
