@@ -1,9 +1,5 @@
 #include "crypto/random_source.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-#undef OPTIONAL  // a parameter annotation of the Windows headers; the binding list uses the name
-
 #include <atomic>
 
 #include "binding/binding.h"
@@ -12,17 +8,7 @@
 namespace ombrix {
 namespace {
 
-// A verification-only context of the RSA-full provider: no key container is needed.
-bool PlatformGenerator(unsigned char* buffer, size_t count) {
-    if (count > MAXDWORD) return false;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
-    const BOOL generated = CryptGenRandom(provider, static_cast<DWORD>(count), buffer);
-    CryptReleaseContext(provider, 0);
-    return generated != FALSE;
-}
-
-std::atomic<RandomGenerator> g_generator{&PlatformGenerator};
+std::atomic<RandomGenerator> g_generator{&PlatformRandomBytes};
 
 // The installed method: it must outlive every use the library makes of it.
 RAND_METHOD g_method;
@@ -55,7 +41,7 @@ bool InstallRandomSource() {
 }
 
 void SetRandomGeneratorForTesting(RandomGenerator generator) {
-    g_generator.store(generator ? generator : &PlatformGenerator);
+    g_generator.store(generator ? generator : &PlatformRandomBytes);
 }
 
 }  // namespace ombrix

@@ -16,6 +16,10 @@ int RandomBytesSource(unsigned char* buffer, int count);
 // the first installation.
 bool InstallRandomSource();
 
+// The platform's cryptographic generator (random_source_win.cpp / random_source_posix.cpp): true
+// when `count` bytes were written.
+bool PlatformRandomBytes(unsigned char* buffer, size_t count);
+
 // Test seam: the generator RandomBytesSource draws from (true when `count` bytes were written).
 // Null restores the platform's generator.
 using RandomGenerator = bool (*)(unsigned char* buffer, size_t count);

@@ -433,20 +433,19 @@ private:
                 // The last, short piece: decrypted as a whole piece whose tail is zero.
                 uint8_t* in = input_block_.Data();
                 memset(in, 0, c);
-                if (staged_.Length() < remaining) result = Read(remaining);
+                if (staged_.Length() < remaining) result = ReadUntil(remaining, remaining);
                 const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, staged_.Length()));
                 memcpy(in, staged_.Data(), n);
                 staged_.Consume(n);
             } else {
-                if (staged_.Length() < c) result = Read(std::min<uint64_t>(remaining, cryptSYMMETRIC::kChunk));
-                // A cipher without a block size (Unix crypt) chains over whole working blocks:
-                // its pieces must be the working blocks of the encryption, not the reads.
+                // A blob may deliver fewer bytes than asked: reads go on until the piece is whole,
+                // so that a cipher never sees part of a block as a piece of its own. A cipher
+                // without a block size (Unix crypt) chains over whole working blocks: its pieces
+                // must be the working blocks of the encryption, not the reads.
                 const bool whole_blocks = block == 0 && cipher_.HasKeySchedule();
-                while (whole_blocks && result == 0 && staged_.Length() < std::min<uint64_t>(c, remaining)) {
-                    const uint32_t before = staged_.Length();
-                    result = Read(std::min<uint64_t>(remaining - before, cryptSYMMETRIC::kChunk));
-                    if (staged_.Length() == before) break;
-                }
+                if (staged_.Length() < c)
+                    result = ReadUntil(std::min<uint64_t>(remaining, cryptSYMMETRIC::kChunk),
+                                       cipher_.HasKeySchedule() ? std::min<uint64_t>(c, remaining) : 1);
                 uint64_t n = remaining;
                 if (block != 0 && block < remaining) n = block;
                 n = std::min<uint64_t>({n, staged_.Length(), whole_blocks ? c : capacity_});
@@ -469,6 +468,18 @@ private:
     }
 
     int32_t Read(uint64_t count) { return input_.Read(static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX)), staged_); }
+
+    // Reads (asking for up to `count` more bytes each time) until at least `wanted` bytes are
+    // staged, a read fails, or a read delivers nothing (the blob ended early).
+    int32_t ReadUntil(uint64_t count, uint64_t wanted) {
+        int32_t result = 0;
+        while (result == 0 && staged_.Length() < wanted) {
+            const uint32_t before = staged_.Length();
+            result = Read(std::max<uint64_t>(count - std::min<uint64_t>(count, before), 1));
+            if (staged_.Length() == before) break;
+        }
+        return result;
+    }
 
     // Whole blocks that can go through the cipher in one call: never the last piece of the
     // input or of the limit, and never past the block that fills the accumulator.

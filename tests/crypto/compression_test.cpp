@@ -1,6 +1,7 @@
 #include "crypto/compression.h"
 
-#include <windows.h>
+#include "crypto/guarded_region.h"
+
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -205,37 +206,6 @@ Bytes FullHeader() {
     fields.push_back(0xCD);
     return Header(0x1F, fields);
 }
-
-// Bytes placed right before a no-access page: reading one byte past them faults.
-class GuardedRegion {
-public:
-    explicit GuardedRegion(size_t capacity) {
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        page_ = info.dwPageSize;
-        data_pages_ = std::max<size_t>(1, (capacity + page_ - 1) / page_);
-        base_ = static_cast<uint8_t*>(
-            VirtualAlloc(nullptr, (data_pages_ + 1) * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old = 0;
-        guard_ok_ = base_ && VirtualProtect(base_ + data_pages_ * page_, page_, PAGE_NOACCESS, &old);
-    }
-    ~GuardedRegion() {
-        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-    }
-    bool Ok() const { return guard_ok_; }
-    size_t Capacity() const { return data_pages_ * page_; }
-    const uint8_t* Place(const uint8_t* bytes, size_t n) {
-        uint8_t* at = base_ + data_pages_ * page_ - n;
-        if (n) memcpy(at, bytes, n);
-        return at;
-    }
-
-private:
-    size_t page_ = 4096;
-    size_t data_pages_ = 1;
-    uint8_t* base_ = nullptr;
-    bool guard_ok_ = false;
-};
 
 // ---- gzip framing helpers ------------------------------------------------------------------
 

@@ -453,12 +453,14 @@ TEST(Hmac, SizesResultBeforeFinishingAndUnknownTypes) {
 struct Json {
     std::string text;  // strings, and the spelling of numbers and literals
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // Object members as parallel lists (a pair of an incomplete type is refused by clang's checks).
+    std::vector<std::string> keys;
+    std::vector<Json> values;
 
     const Json& operator[](const char* key) const {
         static const Json kNone;
-        for (const auto& member : members)
-            if (member.first == key) return member.second;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key) return values[i];
         return kNone;
     }
 };
@@ -476,8 +478,9 @@ public:
                     if (!ReadString(key.text)) return false;
                     Skip();
                     if (*p_++ != ':') return false;
-                    value.members.emplace_back(key.text, Json{});
-                    if (!Read(value.members.back().second)) return false;
+                    value.keys.push_back(key.text);
+                    value.values.emplace_back();
+                    if (!Read(value.values.back())) return false;
                 } else {
                     value.items.emplace_back();
                     if (!Read(value.items.back())) return false;

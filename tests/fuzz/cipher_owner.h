@@ -1,0 +1,78 @@
+// The settings a pass reads from its control, taken from the front of a fuzz input.
+#pragma once
+
+#include "crypto/algorithm_factory.h"
+#include "crypto/algorithm_types.h"
+#include "crypto/symmetric.h"
+#include "fuzz_util.h"
+
+namespace ombrix::fuzz {
+
+// Every symmetric Type and None.
+inline constexpr int32_t kSymmetricTypes[] = {
+    algorithm_type::kDES,      algorithm_type::kTripleDES, algorithm_type::kAES,        algorithm_type::kAES192,
+    algorithm_type::kAES256,   algorithm_type::kBlowfish,  algorithm_type::kCast,       algorithm_type::kRC2,
+    algorithm_type::kRC4,      algorithm_type::kRC5,       algorithm_type::kUNIXcrypt,  algorithm_type::kUNIXcrypt3,
+    algorithm_type::kNone};
+
+class FuzzOwner final : public CipherOwner, public EventControl {
+public:
+    int32_t CipherMode() const override { return mode; }
+    int32_t CipherPadding() const override { return padding; }
+    int32_t CipherCompression() const override { return compression; }
+    Buffer& CipherIvRegister() override { return iv; }
+    bool DebugLogEnabled() const override { return log_enabled; }
+    void DebugLogLine(const char* line) override { FUZZ_CHECK(line != nullptr); }
+    bool EventsEnabled() const override { return true; }
+    bool AbortRequested() const override { return false; }
+    bool FireProgress(uint64_t position, uint64_t total) override { return true; }
+
+    // As the control's InitVector put: the bytes, then zeros through the whole storage.
+    void SetIv(const Bytes& bytes) {
+        iv.Clear();
+        memset(iv.AppendSpace(iv.Capacity() - 1), 0, iv.Capacity() - 1);
+        iv.Clear();
+        iv.Append(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+
+    int32_t mode = 0, padding = 0, compression = 0;
+    bool log_enabled = false;
+    Buffer iv;
+};
+
+// Type, mode, padding, compression, key and IV from the front of the input.
+struct CipherSettings {
+    int32_t type;
+    Bytes key;
+    Bytes iv;
+    uint32_t max_read;
+};
+
+inline CipherSettings ReadSettings(FuzzInput& input, FuzzOwner& owner) {
+    CipherSettings settings;
+    settings.type = kSymmetricTypes[input.Byte() % std::size(kSymmetricTypes)];
+    const uint8_t modes = input.Byte();
+    owner.mode = modes & 3;
+    owner.padding = (modes >> 2) & 3;
+    owner.compression = ((modes >> 4) & 3) % 3;
+    owner.log_enabled = (modes & 0x40) != 0;
+    // The control refuses an empty key for every Type but None and gives None none.
+    const uint8_t key_length = input.Byte();
+    if (settings.type != algorithm_type::kNone) settings.key = input.Take(1 + key_length % 56);
+    settings.iv = input.Take(16);
+    settings.iv.resize(16, 0);
+    settings.max_read = 1 + input.Byte() * 61u;
+    return settings;
+}
+
+inline std::unique_ptr<cryptSYMMETRIC> KeyedCipher(const CipherSettings& settings, FuzzOwner& owner) {
+    auto cipher = CreateSymmetric(settings.type);
+    FUZZ_CHECK(cipher != nullptr);
+    cipher->SetOwner(&owner);
+    if (!settings.key.empty() && cipher->SetKey(settings.key.data(), static_cast<uint32_t>(settings.key.size())) == 0)
+        return nullptr;
+    owner.SetIv(settings.iv);
+    return cipher;
+}
+
+}  // namespace ombrix::fuzz
