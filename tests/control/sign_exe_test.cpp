@@ -276,7 +276,8 @@ TEST_F(VerifyExe, OurAndOsslsigncodeSignaturesVerifyAndNameTheSigner) {
     ASSERT_EQ(Sign(program.Get(), ours.Get()), S_OK);
     const std::string expected_pem = ReadText("signer.pem");
     const ComPtr<IMemBlob> blobs[] = {ours, FileBlobInMemory("osslsigncode64_md5.exe"),
-                                      FileBlobInMemory("osslsigncode64_sha256.exe")};
+                                      FileBlobInMemory("osslsigncode64_sha256.exe"),
+                                      FileBlobInMemory("osslsigncode64_stamped.exe")};
     for (const ComPtr<IMemBlob>& held : blobs) {
         IMemBlob* blob = held.Get();
         ComPtr<ICertificate> signer;
