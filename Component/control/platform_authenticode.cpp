@@ -106,7 +106,7 @@ bool CryptoApiSigner::SignMd5(const uint8_t* digest, uint32_t length, Buffer& si
                                            &handles.release_provider)) {
         return false;
     }
-    // Wine reports a PFX-imported key as specification 3 (both uses); the key is then found under
+    // Wine reports a PFX-imported key with key spec 3 (both uses); the key is then found under
     // one of the two.
     if (!CryptGetUserKey(handles.provider, key_spec, &handles.key)) {
         if (key_spec == AT_KEYEXCHANGE || key_spec == AT_SIGNATURE) return false;
