@@ -13,14 +13,16 @@
 
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::CMemBlob;
 using ombrix::COmbrix;
 using Control = com::ComObject<COmbrix>;
-using MemBlobObject = com::ComObject<CMemBlob>;
 using test::ComPtr;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Content;
+using test::NewBlob;
 
 namespace reference {
 Bytes Rc2EcbEffective8(const Bytes& key, const Bytes& data);  // cipher_vectors_openssl.cpp
@@ -57,32 +59,6 @@ Bytes ReadData(const std::string& name) {
 void WriteData(const std::string& name, const Bytes& bytes) {
     std::ofstream file(kDataDir + "/" + name, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-ComPtr<IBlob> NewBlob(const Bytes& content = {}) {
-    MemBlobObject* blob = nullptr;
-    EXPECT_EQ(MemBlobObject::CreateInstance(&blob), S_OK);
-    ComPtr<IBlob> result;
-    blob->QueryInterface(IID_IBlob, &result);
-    blob->Release();
-    if (!content.empty()) {
-        com::SafeArray array = com::SafeArray::Bytes(content.data(), static_cast<uint32_t>(content.size()));
-        SAFEARRAY* raw = array.Get();
-        EXPECT_EQ(result->Write(&raw), S_OK);
-    }
-    return result;
-}
-
-Bytes Content(IBlob* blob) {
-    LONG end = 0;
-    EXPECT_EQ(blob->Seek(0, 2, &end), S_OK);
-    EXPECT_EQ(blob->Seek(0, 0, nullptr), S_OK);
-    SAFEARRAY* raw = nullptr;
-    EXPECT_EQ(blob->Read(end, &raw), S_OK);
-    com::SafeArray array(raw);
-    const uint32_t count = com::SafeArrayCount(raw);
-    com::SafeArrayAccess access(raw);
-    return count ? Bytes(access.Data(), access.Data() + count) : Bytes{};
 }
 
 // A VT_ARRAY | VT_UI1 value holding `bytes`.

@@ -9,42 +9,18 @@
 #include "control/Ombrix.h"
 #include "control/errors.h"
 #include "control/fake_sink.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::CMemBlob;
 using ombrix::COmbrix;
 using Control = com::ComObject<COmbrix>;
-using MemBlobObject = com::ComObject<CMemBlob>;
 using test::ComPtr;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Content;
+using test::NewBlob;
 
 namespace {
-
-ComPtr<IBlob> NewBlob(const Bytes& content = {}) {
-    MemBlobObject* blob = nullptr;
-    EXPECT_EQ(MemBlobObject::CreateInstance(&blob), S_OK);
-    ComPtr<IBlob> result;
-    blob->QueryInterface(IID_IBlob, &result);
-    blob->Release();
-    if (!content.empty()) {
-        com::SafeArray array = com::SafeArray::Bytes(content.data(), static_cast<uint32_t>(content.size()));
-        SAFEARRAY* raw = array.Get();
-        EXPECT_EQ(result->Write(&raw), S_OK);
-    }
-    return result;
-}
-
-Bytes Content(IBlob* blob) {
-    LONG position = 0;
-    blob->Seek(0, 2, &position);
-    blob->Seek(0, 0, nullptr);
-    SAFEARRAY* raw = nullptr;
-    EXPECT_EQ(blob->Read(position, &raw), S_OK);
-    com::SafeArray array(raw);
-    const uint32_t count = com::SafeArrayCount(raw);
-    com::SafeArrayAccess access(raw);
-    return count ? Bytes(access.Data(), access.Data() + count) : Bytes{};
-}
 
 void PutBytes(HRESULT (STDMETHODCALLTYPE IOmbrix::*put)(VARIANT), IOmbrix* control, const std::string& text) {
     com::Variant value;

@@ -12,44 +12,21 @@
 #include "control/Ombrix.h"
 #include "control/errors.h"
 #include "crypto/private_key.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::CMemBlob;
 using ombrix::COmbrix;
 using test::ComPtr;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Content;
+using test::NewBlob;
 
 namespace {
 
 Bytes DataFile(const char* name) {
     std::ifstream file(std::string(ASYMMETRIC_DATA_DIR) + "/" + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-ComPtr<IBlob> NewBlob(const Bytes& content = {}) {
-    com::ComObject<CMemBlob>* blob = nullptr;
-    EXPECT_EQ(com::ComObject<CMemBlob>::CreateInstance(&blob), S_OK);
-    ComPtr<IBlob> result;
-    blob->QueryInterface(IID_IBlob, &result);
-    blob->Release();
-    if (!content.empty()) {
-        com::SafeArray array = com::SafeArray::Bytes(content.data(), static_cast<uint32_t>(content.size()));
-        SAFEARRAY* raw = array.Get();
-        EXPECT_EQ(result->Write(&raw), S_OK);
-    }
-    return result;
-}
-
-Bytes Content(IBlob* blob) {
-    LONG end = 0;
-    blob->Seek(0, 2, &end);
-    blob->Seek(0, 0, nullptr);
-    SAFEARRAY* raw = nullptr;
-    blob->Read(end, &raw);
-    com::SafeArray array(raw);
-    const uint32_t count = com::SafeArrayCount(raw);
-    com::SafeArrayAccess access(raw);
-    return count ? Bytes(access.Data(), access.Data() + count) : Bytes{};
 }
 
 // The key blob of a PEM private key, as a certificate object's key becomes one.
