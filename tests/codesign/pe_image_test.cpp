@@ -14,42 +14,15 @@
 
 #include "codesign/authenticode_content.h"
 #include "codesign/pe_image.h"
+#include "memory_port.h"
 #include "control/error_codes.h"
 
 namespace {
 
 using namespace ombrix;
 using Bytes = std::vector<uint8_t>;
+using testing_blobs::MemoryPort;
 
-// A blob in memory; `max_read` makes reads deliver fewer bytes than asked, `fail_reads_after`
-// makes reads fail once that many bytes were delivered.
-class MemoryPort : public BlobPort {
-public:
-    explicit MemoryPort(Bytes content) : data(std::move(content)) {}
-    int32_t Read(uint32_t count, Buffer& into) override {
-        if (delivered >= fail_reads_after) return static_cast<int32_t>(0x8007001E);  // read fault
-        const size_t n = std::min<size_t>({count, max_read, data.size() - position});
-        into.Append(data.data() + position, static_cast<uint32_t>(n));
-        position += n;
-        delivered += n;
-        return 0;
-    }
-    int32_t Write(const uint8_t*, uint32_t) override { return static_cast<int32_t>(0x80070005); }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
-        const int64_t base = origin == kSeekStart ? 0 : origin == kSeekCurrent ? static_cast<int64_t>(position)
-                                                                                : static_cast<int64_t>(data.size());
-        position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
-        if (new_position) *new_position = position;
-        return 0;
-    }
-    int32_t SetSize(uint64_t) override { return static_cast<int32_t>(0x80070005); }
-
-    Bytes data;
-    size_t position = 0;
-    size_t max_read = SIZE_MAX;
-    size_t delivered = 0;
-    size_t fail_reads_after = SIZE_MAX;
-};
 
 // The image digest with the crypto library's EVP interface.
 class EvpSink : public ImageDigestSink {

@@ -13,12 +13,14 @@
 #include "crypto/algorithm_factory.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/ciphers.h"
+#include "memory_port.h"
 
 namespace ombrix {
 namespace {
 
 namespace at = algorithm_type;
 using Bytes = std::vector<uint8_t>;
+using testing_blobs::MemoryPort;
 
 Bytes Hex(const char* hex) {
     Bytes out;
@@ -33,44 +35,6 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
     return out;
 }
 
-// A blob in memory. `max_read` makes reads deliver fewer bytes than asked.
-class MemoryPort : public BlobPort {
-public:
-    explicit MemoryPort(Bytes content = {}, uint32_t max_read = UINT32_MAX) : data(std::move(content)), max_read_(max_read) {}
-    int32_t Read(uint32_t count, Buffer& into) override {
-        const size_t n = std::min<size_t>({count, max_read_, data.size() - position});
-        into.Append(data.data() + position, static_cast<uint32_t>(n));
-        position += n;
-        return 0;
-    }
-    int32_t Write(const uint8_t* bytes, uint32_t count) override {
-        if (fail_writes) return static_cast<int32_t>(0x80070070);  // disk full
-        data.resize(std::max(data.size(), position + count));
-        memcpy(data.data() + position, bytes, count);
-        position += count;
-        writes.push_back(count);
-        return 0;
-    }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
-        const int64_t base = origin == kSeekStart ? 0 : origin == kSeekCurrent ? static_cast<int64_t>(position) : static_cast<int64_t>(data.size());
-        position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
-        if (new_position) *new_position = position;
-        return 0;
-    }
-    int32_t SetSize(uint64_t size) override {
-        data.resize(size);
-        position = std::min<size_t>(position, data.size());
-        return 0;
-    }
-
-    Bytes data;
-    size_t position = 0;
-    bool fail_writes = false;
-    std::vector<uint32_t> writes;
-
-private:
-    size_t max_read_;
-};
 
 class TestOwner : public CipherOwner, public EventControl {
 public:

@@ -11,6 +11,7 @@
 
 #include "crypto/blob_port.h"
 #include "crypto/buffer.h"
+#include "../memory_port.h"
 
 // A property that failed: print it and abort, so that libFuzzer saves the reproducer.
 #define FUZZ_CHECK(condition)                                                              \
@@ -24,6 +25,7 @@
 namespace ombrix::fuzz {
 
 using Bytes = std::vector<uint8_t>;
+using testing_blobs::MemoryPort;
 
 // The input, consumed from the front: settings first, the payload is what remains.
 class FuzzInput {
@@ -50,42 +52,6 @@ private:
     size_t used_ = 0;
 };
 
-// A blob in memory; `max_read` makes reads deliver fewer bytes than asked.
-class MemoryPort final : public BlobPort {
-public:
-    explicit MemoryPort(Bytes content = {}, uint32_t max_read = UINT32_MAX) : data(std::move(content)), max_read_(max_read) {}
-    int32_t Read(uint32_t count, Buffer& into) override {
-        const size_t n = std::min<size_t>({count, max_read_, data.size() - position});
-        if (n && !into.Append(data.data() + position, static_cast<uint32_t>(n))) return 8;
-        position += n;
-        return 0;
-    }
-    int32_t Write(const uint8_t* bytes, uint32_t count) override {
-        if (data.size() < position + count) data.resize(position + count);
-        if (count) memcpy(data.data() + position, bytes, count);
-        position += count;
-        return 0;
-    }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
-        const int64_t base = origin == kSeekStart     ? 0
-                             : origin == kSeekCurrent ? static_cast<int64_t>(position)
-                                                      : static_cast<int64_t>(data.size());
-        position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
-        if (new_position) *new_position = position;
-        return 0;
-    }
-    int32_t SetSize(uint64_t size) override {
-        data.resize(size);
-        position = std::min<size_t>(position, data.size());
-        return 0;
-    }
-
-    Bytes data;
-    size_t position = 0;
-
-private:
-    size_t max_read_;
-};
 
 inline Bytes BufferBytes(const Buffer& buffer) { return Bytes(buffer.Data(), buffer.Data() + buffer.Length()); }
 

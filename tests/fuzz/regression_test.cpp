@@ -10,47 +10,15 @@
 #include "crypto/algorithm_types.h"
 #include "crypto/blob_port.h"
 #include "crypto/symmetric.h"
+#include "../memory_port.h"
 
 namespace ombrix {
 namespace {
 
 namespace at = algorithm_type;
 using Bytes = std::vector<uint8_t>;
+using TrickleBlob = testing_blobs::MemoryPort;
 
-// A blob in memory whose reads deliver at most `max_read` bytes.
-class TrickleBlob : public BlobPort {
-public:
-    TrickleBlob(Bytes content, uint32_t max_read) : data(std::move(content)), max_read_(max_read) {}
-    int32_t Read(uint32_t count, Buffer& into) override {
-        const size_t n = std::min<size_t>({count, max_read_, data.size() - position});
-        into.Append(data.data() + position, static_cast<uint32_t>(n));
-        position += n;
-        return 0;
-    }
-    int32_t Write(const uint8_t* bytes, uint32_t count) override {
-        data.resize(std::max(data.size(), position + count));
-        memcpy(data.data() + position, bytes, count);
-        position += count;
-        return 0;
-    }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
-        const int64_t base = origin == kSeekStart ? 0 : origin == kSeekCurrent ? static_cast<int64_t>(position)
-                                                                                : static_cast<int64_t>(data.size());
-        position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
-        if (new_position) *new_position = position;
-        return 0;
-    }
-    int32_t SetSize(uint64_t size) override {
-        data.resize(size);
-        position = std::min<size_t>(position, data.size());
-        return 0;
-    }
-    Bytes data;
-    size_t position = 0;
-
-private:
-    size_t max_read_;
-};
 
 class Settings : public CipherOwner {
 public:
