@@ -63,6 +63,14 @@ public:
     const VARIANT* Get() const { return &value_; }
     VARIANT* Put() { VariantClear(&value_); return &value_; }
     HRESULT CopyFrom(const VARIANT* source) { return VariantCopy(&value_, const_cast<VARIANT*>(source)); }
+    // Replaces the value with a copy of what `source` holds, references resolved (VariantCopyInd):
+    // the copy never points into the source's storage. A value that cannot be copied leaves it empty.
+    HRESULT CopyValueOf(const VARIANT& source) {
+        VariantClear(&value_);
+        const HRESULT hr = VariantCopyInd(&value_, const_cast<VARIANT*>(&source));
+        if (FAILED(hr)) VariantInit(&value_);
+        return hr;
+    }
     HRESULT CopyTo(VARIANT* destination) const {
         VariantInit(destination);
         return VariantCopy(destination, const_cast<VARIANT*>(&value_));

@@ -24,6 +24,8 @@
 #include <new>
 #include <span>
 
+#include "com/variant_reference.h"
+
 namespace com {
 
 // Module lock count: every live object, enumerator and LockServer(TRUE) holds one.
@@ -202,12 +204,13 @@ public:
         ITypeInfo* info = nullptr;
         HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
         if (FAILED(hr)) return hr;
-        hr = info->Invoke(static_cast<I*>(this), id, flags, params, result, exception, argument_error);
+        DispatchArguments arguments(params);
+        hr = info->Invoke(static_cast<I*>(this), id, flags, arguments.Get(), result, exception, argument_error);
         // Scripts assign objects with Set (a put by reference); properties that take any VARIANT
         // declare only the put, which then receives the object.
         if (hr == DISP_E_MEMBERNOTFOUND && (flags & DISPATCH_PROPERTYPUTREF))
             hr = info->Invoke(static_cast<I*>(this), id, static_cast<WORD>((flags & ~DISPATCH_PROPERTYPUTREF) | DISPATCH_PROPERTYPUT),
-                              params, result, exception, argument_error);
+                              arguments.Get(), result, exception, argument_error);
         info->Release();
         return hr;
     }

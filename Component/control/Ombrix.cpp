@@ -5,6 +5,7 @@
 
 #include "binding/fips.h"
 #include "blobs/text_encoding.h"
+#include "com/variant_reference.h"
 #include "control/key_intake.h"
 #include "crypto/algorithm_factory.h"
 #include "crypto/digests.h"
@@ -65,6 +66,10 @@ COmbrix::~COmbrix() {
 
 HRESULT COmbrix::Error(int32_t code) const { return ReportError(code, kProgId); }
 
+HRESULT COmbrix::Failure(int32_t code) const {
+    return code < 0 ? ReportFailure(static_cast<HRESULT>(code), kProgId) : Error(code);
+}
+
 void COmbrix::SetIvRegisterLength(uint32_t length) {
     const uint32_t current = iv_register_.Length();
     if (length < current) {
@@ -96,12 +101,13 @@ STDMETHODIMP COmbrix::get_type(CryptoTypes* value) {
     return S_OK;
 }
 
+// Every put ends the running Digest and HMAC computations, a refused one included.
 STDMETHODIMP COmbrix::put_type(CryptoTypes value) {
+    DropCachedComputations();
     if (!IsSupportedType(value)) return Error(kErrTypeNotSupported);
     if (FipsMode() && IsExcludedInFipsMode(value)) return Error(kErrFipsUnsupported);
     type_ = value;
     modified_ = true;
-    DropCachedComputations();
     SetIvRegisterLength(SizesOfType(type_).block_size);
     return S_OK;
 }
@@ -276,15 +282,16 @@ STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
 
 int32_t COmbrix::FipsLibraryCheck() const { return !fips_.Empty() && !FipsMode() ? kErrFipsLoad : kErrNone; }
 
-// The put keeps the value as given and derives the key bytes from it now: later changes to a
-// passed object do not reach the key.
+// The put keeps the value and derives the key bytes from it now: later changes to a passed
+// object do not reach the key. A variable passed by reference is followed and its value
+// copied, so that nothing points into the caller's variable once the put returns.
 STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) {
-    secret_key_.Clear();
-    VariantCopy(secret_key_.Get(), &value);
+    const VARIANT& given = com::Dereference(value);
+    secret_key_.CopyValueOf(given);
     SecureZero(key_bytes_.Data(), key_bytes_.Length());
     key_bytes_.Clear();
     certificate_handle_ = 0;
-    DeriveSecretKey(value, debug_file_.Get(), key_bytes_, &certificate_handle_);
+    DeriveSecretKey(given, debug_file_.Get(), key_bytes_, &certificate_handle_);
     modified_ = true;
     return S_OK;
 }
@@ -292,10 +299,10 @@ STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) {
 // The IV register restarts from the derived bytes, zero beyond them, cut or extended to the
 // block size of the current Type.
 STDMETHODIMP COmbrix::put_InitVector(VARIANT value) {
-    init_vector_.Clear();
-    VariantCopy(init_vector_.Get(), &value);
+    const VARIANT& given = com::Dereference(value);
+    init_vector_.CopyValueOf(given);
     iv_register_.Clear();
-    DeriveInitVector(value, debug_file_.Get(), iv_register_);
+    DeriveInitVector(given, debug_file_.Get(), iv_register_);
     // Zero everything behind the supplied bytes, not only the first 256: passes over blocks
     // longer than the register (Unix crypt) chain through that storage too.
     const uint32_t supplied = iv_register_.Length();

@@ -130,6 +130,9 @@ protected:
 
 private:
     HRESULT Error(int32_t code) const;
+    // A lower layer's result: a blob's failing HRESULT as the blob reported it, a code of the
+    // table through Error.
+    HRESULT Failure(int32_t code) const;
     // 33016 when this control names a FIPS library but the process is not in FIPS mode.
     int32_t FipsLibraryCheck() const;
     bool Fire(DISPID id, std::initializer_list<LONG> arguments);
@@ -143,6 +146,10 @@ private:
     // with progress; 0, or 30008 when aborted or when a handler released the control (*gone).
     template <class UpdateFunction>
     int32_t FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size, bool* gone);
+    // Digest and HMAC after the checks: feeds `data` to the cached computation and, with an
+    // output blob, finishes it there.
+    template <class Computation>
+    HRESULT FinishComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* output);
     // Sign and Verify: the key-checked asymmetric object for the current Type, or the code.
     int32_t PrepareAsymmetric(const char* operation, bool key_now, std::unique_ptr<class cryptASYMMETRIC>& object);
     // Drops the cached digest and HMAC computations.

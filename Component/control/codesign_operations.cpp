@@ -7,6 +7,7 @@
 #include "blobs/text_encoding.h"
 #include "codesign/authenticode_signer.h"
 #include "codesign/pe_image.h"
+#include "com/variant_reference.h"
 #include "control/Ombrix.h"
 #include "control/blob_access.h"
 #include "control/certificate_table.h"
@@ -25,9 +26,10 @@ constexpr CLSID kCertificateClass = {0x4d9ae59c, 0x8651, 0x4f93, {0x8d, 0x07, 0x
 // In-process server and handler, local and remote server.
 constexpr DWORD kCertificateContexts = 0x17;
 
-// An optional argument's text: a string, or a string by reference, up to its first null
-// character, in the ANSI code page; anything else is empty.
-std::string OptionalText(const VARIANT& value) {
+// An optional argument's text, a variable followed: a string, or a string by reference up to
+// its first null character, in the ANSI code page; anything else is empty.
+std::string OptionalText(const VARIANT& argument) {
+    const VARIANT& value = com::Dereference(argument);
     BSTR text = nullptr;
     if (V_VT(&value) == VT_BSTR) text = V_BSTR(&value);
     else if (V_VT(&value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(&value)) text = *V_BSTRREF(&value);
@@ -125,10 +127,7 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
     ComBlobPort output_port(output.Get());
     const int code = SignImage(input_port, output_port, request);
     SecureZero(request.private_key_pem.data(), request.private_key_pem.size());
-    if (code == 0) return S_OK;
-    // A blob's own failure comes back as it is; the blob reported it.
-    if (code < 0) return static_cast<HRESULT>(code);
-    return Error(code);
+    return code == 0 ? S_OK : Failure(code);
 }
 
 STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) {

@@ -95,10 +95,12 @@ const char* ErrorMessage(int32_t code) {
     return length ? g_system_message : "No description";
 }
 
-HRESULT ReportError(int32_t code, const wchar_t* prog_id) {
-    const HRESULT result = ErrorHResult(code);
+namespace {
+
+// Sets the thread's error information: the message for `code`, source `prog_id`.
+void SetReport(int32_t code, const wchar_t* prog_id) {
     ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return result;
+    if (FAILED(CreateErrorInfo(&create))) return;
 
     const char* message = ErrorMessage(code);
     const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, message, -1, nullptr, 0);
@@ -117,7 +119,24 @@ HRESULT ReportError(int32_t code, const wchar_t* prog_id) {
         info->Release();
     }
     create->Release();
-    return result;
+}
+
+}  // namespace
+
+HRESULT ReportError(int32_t code, const wchar_t* prog_id) {
+    SetReport(code, prog_id);
+    return ErrorHResult(code);
+}
+
+HRESULT ReportFailure(HRESULT failure, const wchar_t* prog_id) {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        SetErrorInfo(0, info);  // the blob's own report stays
+        info->Release();
+    } else {
+        SetReport(static_cast<int32_t>(failure), prog_id);
+    }
+    return failure;
 }
 
 }  // namespace ombrix

@@ -22,4 +22,8 @@ constexpr HRESULT ErrorHResult(int32_t code) {
 // description the message) and returns ErrorHResult(code).
 HRESULT ReportError(int32_t code, const wchar_t* prog_id);
 
+// Returns a blob's failing HRESULT unchanged, keeping the blob's error information, or, when the
+// blob left none, setting one with the system's message for it.
+HRESULT ReportFailure(HRESULT failure, const wchar_t* prog_id);
+
 }  // namespace ombrix

@@ -18,21 +18,23 @@ namespace {
 
 constexpr uint32_t kDigestPiece = 1024;
 
-// The whole content of a blob, read in chunks. False when it cannot be held in one buffer.
-bool ReadWhole(BlobPort& blob, Buffer& into) {
-    const uint64_t size = BlobSizeFromStart(blob);
-    if (size >= UINT32_MAX) return false;
+// The whole content of a blob, read in chunks: 0, or 30009 when the blob cannot be measured or
+// read, or is too large to be held in one buffer.
+int32_t ReadWhole(BlobPort& blob, Buffer& into) {
+    uint64_t size = 0;
+    if (!MeasureFromStart(blob, &size) || size >= UINT32_MAX) return kErrReadBlobFailed;
     while (into.Length() < size) {
         const uint32_t before = into.Length();
         const uint64_t want = std::min<uint64_t>(size - before, cryptSYMMETRIC::kChunk);
         if (blob.Read(static_cast<uint32_t>(want), into) != 0) {
-            into.Clear();  // a failing read gives no bytes
-            return true;
+            SecureZero(into.Data(), into.Length());
+            into.Clear();
+            return kErrReadBlobFailed;
         }
         if (into.Length() == before) break;  // the blob ended early
     }
     if (into.Length() > size) into.ConsumeEnd(into.Length() - static_cast<uint32_t>(size));
-    return true;
+    return kErrNone;
 }
 
 }  // namespace
@@ -43,16 +45,23 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update,
     *size = 0;
     ComBlobPort input(data);
     uint64_t end = 0;
-    if (input.Seek(0, kSeekEnd, &end) != 0 || input.Seek(0, kSeekStart, nullptr) != 0) return kErrNone;
+    if (input.Seek(0, kSeekEnd, &end) != 0 || input.Seek(0, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
     *size = end;
-    if (out_blob && ComBlobPort(out_blob).SetSize(0) != 0) return kErrNone;
+    if (out_blob) {
+        if (const int32_t code = ComBlobPort(out_blob).SetSize(0)) return code;
+    }
 
     Buffer staged;
     uint64_t count = 0;
-    while (count < end) {
+    int32_t result = kErrNone;
+    while (count < end && result == kErrNone) {
         staged.Clear();
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(end - count, cryptSYMMETRIC::kChunk));
-        if (input.Read(want, staged) != 0 || staged.Length() == 0) break;  // a read that yields nothing ends it
+        if (input.Read(want, staged) != 0) {
+            result = kErrReadBlobFailed;
+            break;
+        }
+        if (staged.Length() == 0) break;  // the blob ended before its measured size
         if (staged.Length() > want) staged.ConsumeEnd(staged.Length() - want);
         while (staged.Length()) {
             const uint32_t piece = std::min(staged.Length(), kDigestPiece);
@@ -63,11 +72,46 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update,
                 *gone = true;
                 return kErrAborted;
             }
-            if (abort_request_) return kErrAborted;
+            if (abort_request_) {
+                result = kErrAborted;
+                break;
+            }
         }
     }
     SecureZero(staged.Data(), staged.Length());
-    return kErrNone;
+    return result;
+}
+
+// Finishes a digest or HMAC computation into `output`. The running computation goes on every
+// path but an abort: a result over data that could not be read, or not written, is no result.
+template <class Computation>
+HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* output) {
+    Computation* computation = cached.get();
+    computation->finish = 0;
+    bool gone = false;
+    uint64_t size = 0;
+    const int32_t code = FeedDigest(
+        data, output, [computation](const uint8_t* bytes, uint32_t n) { computation->Update(bytes, n); }, &size, &gone);
+    if (gone) return Error(kErrAborted);  // a progress handler released the control
+    if (code == kErrAborted) return Error(code);  // the computation stays cached with what it was fed
+    if (code) {
+        cached.reset();
+        return Failure(code);
+    }
+
+    if (output) {
+        computation->finish = 1;
+        computation->Update(nullptr, 0);
+        const int32_t written =
+            ComBlobPort(output).Write(computation->output, std::min<uint32_t>(computation->GetSize(), sizeof computation->output));
+        cached.reset();
+        if (written) return Failure(written);
+    }
+    if (fire_events_) {
+        if (!FireProgress(size, size)) return Error(kErrAborted);
+        if (!FireDone()) return E_FAIL;
+    }
+    return S_OK;
 }
 
 STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
@@ -78,26 +122,7 @@ STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
         cached_digest_ = CreateDigest(type_);
         if (!cached_digest_) return Error(kErrTypeNotForMethod);
     }
-    cryptMAC* digest = cached_digest_.get();
-    digest->finish = 0;
-    bool gone = false;
-    uint64_t size = 0;
-    const int32_t code =
-        FeedDigest(input.Get(), output.Get(), [digest](const uint8_t* bytes, uint32_t n) { digest->Update(bytes, n); }, &size, &gone);
-    if (gone) return Error(kErrAborted);  // a progress handler released the control
-    if (code) return Error(code);  // the computation stays cached with what it was fed
-
-    digest->finish = 1;
-    if (output) {
-        digest->Update(nullptr, 0);
-        ComBlobPort(output.Get()).Write(digest->output, std::min<uint32_t>(digest->GetSize(), sizeof digest->output));
-        cached_digest_.reset();
-    }
-    if (fire_events_) {
-        if (!FireProgress(size, size)) return Error(kErrAborted);
-        if (!FireDone()) return E_FAIL;
-    }
-    return S_OK;
+    return FinishComputation(cached_digest_, input.Get(), output.Get());
 }
 
 STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) {
@@ -110,26 +135,7 @@ STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) {
         // The key as it is now: a later SecretKey put does not change a running computation.
         cached_hmac_->Init(key_bytes_.Data(), key_bytes_.Length());
     }
-    cryptHMAC* hmac = cached_hmac_.get();
-    hmac->finish = 0;
-    bool gone = false;
-    uint64_t size = 0;
-    const int32_t code =
-        FeedDigest(input.Get(), output.Get(), [hmac](const uint8_t* bytes, uint32_t n) { hmac->Update(bytes, n); }, &size, &gone);
-    if (gone) return Error(kErrAborted);
-    if (code) return Error(code);
-
-    if (output) {
-        hmac->finish = 1;
-        hmac->Update(nullptr, 0);
-        ComBlobPort(output.Get()).Write(hmac->output, std::min<uint32_t>(hmac->GetSize(), sizeof hmac->output));
-        cached_hmac_.reset();
-    }
-    if (fire_events_) {
-        if (!FireProgress(size, size)) return Error(kErrAborted);
-        if (!FireDone()) return E_FAIL;
-    }
-    return S_OK;
+    return FinishComputation(cached_hmac_, input.Get(), output.Get());
 }
 
 // Checks shared by Sign and Verify up to the asymmetric object: key present, Type applicable.
@@ -172,8 +178,8 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) {
     Log("Sign::Reading all data from the blob\r\n");
     ComBlobPort input_port(input.Get());
     Buffer bytes;
-    // Data that cannot be held would otherwise be signed as if it were empty.
-    if (!ReadWhole(input_port, bytes)) return Error(kErrReadBlobFailed);
+    // Data that cannot be measured, read or held would otherwise be signed as if it were empty.
+    if (const int32_t code = ReadWhole(input_port, bytes)) return Error(code);
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Sign::Data read, blob size = %lu\r\n", static_cast<unsigned long>(bytes.Length()));
 
     Log("Sign::Preparing to sign\r\n");
@@ -186,7 +192,7 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) {
     const int32_t written = signature->Length() ? ComBlobPort(output.Get()).Write(signature->Data(), signature->Length()) : 0;
     signer.reset();
     if (fire_events_ && !FireDone()) return E_FAIL;
-    return written ? Error(written) : S_OK;
+    return written ? Failure(written) : S_OK;
 }
 
 STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) {
@@ -212,16 +218,16 @@ STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid)
     Log("Verify::Reading signature data from the blob\r\n");
     ComBlobPort signature_port(signature_blob.Get());
     Buffer signature_bytes;
-    const bool signature_held = ReadWhole(signature_port, signature_bytes);
+    const int32_t signature_read = ReadWhole(signature_port, signature_bytes);
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Verify::Signature read, len = %lu\r\n", static_cast<unsigned long>(signature_bytes.Length()));
-    if (!signature_held) return Error(kErrReadBlobFailed);
+    if (signature_read) return Error(signature_read);
 
     Log("Verify::Reading data from the blob\r\n");
     ComBlobPort input_port(input.Get());
     Buffer bytes;
-    const bool data_held = ReadWhole(input_port, bytes);
+    const int32_t data_read = ReadWhole(input_port, bytes);
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Verify::Data read, len = %lu\r\n", static_cast<unsigned long>(bytes.Length()));
-    if (!data_held) return Error(kErrReadBlobFailed);
+    if (data_read) return Error(data_read);
 
     if (verifier->SetKey(key_bytes_.Data(), key_bytes_.Length()) == 0) return Error(kErrNoSecretKey);
     Log("Verify::verify start\r\n");

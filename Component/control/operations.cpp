@@ -192,14 +192,22 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) {
     Log("Decrypt::Seek ok\r\n");
     HRESULT e = output.SetSize(0);
     Log(FAILED(e) ? "Decrypt::SetSize failed\r\n" : "Decrypt::SetSize ok\r\n");
-    const uint64_t input_size = BlobSizeFromStart(input);
+    // Input that cannot be measured would be decrypted as if it were empty.
+    uint64_t input_size = 0;
+    if (SUCCEEDED(e) && !MeasureFromStart(input, &input_size)) e = Error(kErrReadBlobFailed);
 
     uint64_t plaintext_length = 0;
     if (SUCCEEDED(e) && optimized_) {
         Log("Decrypt::Entering optimized section\r\n");
         const uint32_t header_length = OptimizedHeaderLength(*cipher);
         Buffer header;
-        const int32_t read = input.Read(header_length, header);
+        // A blob may deliver fewer bytes per read than asked for.
+        int32_t read = 0;
+        while (read == 0 && header.Length() < header_length) {
+            const uint32_t before = header.Length();
+            read = input.Read(header_length - before, header);
+            if (header.Length() == before) break;
+        }
         // The length field ends at byte 5: a shorter input carries no length.
         if (read != 0 || header.Length() < 5) {
             e = Error(kErrDecryptFailed);

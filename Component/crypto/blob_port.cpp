@@ -2,12 +2,19 @@
 
 namespace ombrix {
 
-uint64_t BlobSizeFromStart(BlobPort& blob) {
+bool MeasureFromStart(BlobPort& blob, uint64_t* size) {
     uint64_t end = 0;
     uint64_t start = 0;
-    if (blob.Seek(0, kSeekEnd, &end) != 0) return 0;
-    if (blob.Seek(0, kSeekStart, &start) != 0) return 0;
-    return end > start ? end - start : 0;
+    *size = 0;
+    if (blob.Seek(0, kSeekEnd, &end) != 0 || blob.Seek(0, kSeekStart, &start) != 0) return false;
+    *size = end > start ? end - start : 0;
+    return true;
+}
+
+uint64_t BlobSizeFromStart(BlobPort& blob) {
+    uint64_t size = 0;
+    MeasureFromStart(blob, &size);
+    return size;
 }
 
 uint64_t BlobRemainingSize(BlobPort& blob) {

@@ -33,6 +33,8 @@ public:
     virtual void ExpectWrites(uint64_t additional) {}
 };
 
+// The size of the blob into *size; the blob is left at its start. False when a seek fails.
+bool MeasureFromStart(BlobPort& blob, uint64_t* size);
 // The size of the blob; the blob is left at its start. 0 when a seek fails.
 uint64_t BlobSizeFromStart(BlobPort& blob);
 // The bytes from the current position to the end; the position is kept. 0 when a seek fails.

@@ -289,6 +289,7 @@ void cryptMD5::Update(const uint8_t* data, uint32_t length) {
         return;
     }
     if (length != 0) Md5Add(*own_, data, length);
+    if (finish) GetResult();  // the result bytes, as the library's digest leaves them
 }
 
 const uint8_t* cryptMD5::GetResult() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "blobs/MemBlob.h"
+#include "com/variant_reference.h"
 #include "control/Ombrix.h"
 #include "test_util.h"
 
@@ -368,6 +369,55 @@ TEST(KeyIntake, ControlIvRegisterFollowsTheBlockSize) {
     SetText(value, L"ABCDE");
     control->put_InitVector(*value.Get());
     EXPECT_EQ(Register(), std::string("ABCDE") + std::string(11, '\0'));
+    control->Release();
+}
+
+// Variables as script hosts pass them: VT_VARIANT|VT_BYREF to the caller's VARIANT, nested by
+// compiled clients. The control follows them, keeps a value of its own and never the pointer.
+TEST(KeyIntake, ControlFollowsVariableReferencesAndKeepsValues) {
+    com::ComObject<ombrix::COmbrix>* control = nullptr;
+    ASSERT_EQ(com::ComObject<ombrix::COmbrix>::CreateInstance(&control), S_OK);
+    const Buffer& iv = control->CipherIvRegister();
+    auto Register = [&iv] { return std::string(iv.Data(), iv.Data() + iv.Length()); };
+
+    com::Variant variable, reference, outer;
+    SetText(variable, L"ABCDEFGHIJKLMNOP");
+    V_VT(reference.Get()) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(reference.Get()) = variable.Get();
+    V_VT(outer.Get()) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(outer.Get()) = reference.Get();
+    ASSERT_EQ(control->put_InitVector(*outer.Get()), S_OK);
+    EXPECT_EQ(Register(), "ABCDEFGHIJKLMNOP");
+    ASSERT_EQ(control->put_SecretKey(*reference.Get()), S_OK);
+    SetText(variable, L"changed");  // the caller's variable changes and its old text is freed
+    com::Variant got;
+    ASSERT_EQ(control->get_SecretKey(got.Put()), S_OK);
+    ASSERT_EQ(V_VT(got.Get()), VT_BSTR);
+    EXPECT_STREQ(V_BSTR(got.Get()), L"ABCDEFGHIJKLMNOP");
+
+    // The same through IDispatch, as a script's property put arrives.
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reference.Get(), &put, 1, 1};
+    ASSERT_EQ(control->Invoke(15, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Register(), std::string("changed") + std::string(9, '\0'));
+
+    // No target, a chain deeper than any host makes, a by-reference text without a string:
+    // no bytes, and the stored value is empty.
+    for (int depth : {1, com::kMaxReferenceDepth + 1}) {
+        std::vector<VARIANT> chain(depth);
+        for (int i = 0; i < depth; ++i) {
+            V_VT(&chain[i]) = VT_VARIANT | VT_BYREF;
+            V_VARIANTREF(&chain[i]) = i + 1 < depth ? &chain[i + 1] : depth > 1 ? variable.Get() : nullptr;
+        }
+        ASSERT_EQ(control->put_SecretKey(chain[0]), S_OK);
+        ASSERT_EQ(control->get_SecretKey(got.Put()), S_OK);
+        EXPECT_EQ(V_VT(got.Get()), VT_EMPTY) << depth;
+    }
+    com::Variant dangling;
+    SetTextReference(dangling, nullptr);
+    ASSERT_EQ(control->put_InitVector(*dangling.Get()), S_OK);
+    EXPECT_EQ(Register(), std::string(16, '\0'));
+    V_VT(dangling.Get()) = VT_EMPTY;
     control->Release();
 }
 

@@ -1,0 +1,38 @@
+// Arguments as script hosts pass them. VBScript passes a variable, or a Sub's parameter, as
+// VT_VARIANT|VT_BYREF pointing at the caller's VARIANT (in method calls and property puts
+// alike), while a literal arrives by value; a compiled client may nest such references.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace com {
+
+// References followed before a value is taken as missing: deeper than any script host nests.
+inline constexpr int kMaxReferenceDepth = 16;
+
+// The VARIANT a value stands for, VT_VARIANT|VT_BYREF references followed. A reference with a
+// null pointer, or a chain deeper than kMaxReferenceDepth, reads as VT_EMPTY. The result may
+// point into the caller's variable: copy it (VariantCopyInd) to keep it.
+const VARIANT& Dereference(const VARIANT& value);
+
+// Invoke's arguments with every variable that holds an array handed on as a reference to that
+// array (VT_ARRAY|type|VT_BYREF): the type library's Invoke accepts a referenced variable for
+// plain parameters but refuses it for array parameters. Other arguments are left as they are.
+// The rewritten arguments point into the caller's variables and live as long as this object.
+class DispatchArguments {
+public:
+    explicit DispatchArguments(DISPPARAMS* params);
+    DispatchArguments(const DispatchArguments&) = delete;
+    DispatchArguments& operator=(const DispatchArguments&) = delete;
+
+    DISPPARAMS* Get() { return params_; }
+
+private:
+    static constexpr UINT kMaxRewritten = 16;
+    DISPPARAMS* params_;
+    DISPPARAMS rewritten_{};
+    VARIANTARG arguments_[kMaxRewritten];
+};
+
+}  // namespace com
