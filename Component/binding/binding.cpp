@@ -1,5 +1,7 @@
 #include "binding/binding.h"
 
+#include <new>
+
 #include "binding/shared_library.h"
 #include "control/error_codes.h"
 
@@ -25,9 +27,22 @@ constexpr CryptoBinding LinkedTable() {
     };
 }
 
+constexpr CryptoBinding kLinkedTable = LinkedTable();
+
+// An external library and the table bound into it, unloaded when the last hold goes.
+struct LoadedLibrary {
+    LoadedLibrary(void* handle, const CryptoBinding& table) : handle(handle), table(table) {}
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+    ~LoadedLibrary() { UnloadSharedLibrary(handle); }
+    void* handle;
+    CryptoBinding table;
+};
+
 // Process-wide and unguarded: rebinding is done while no other operation of the module runs.
 constinit CryptoBinding g_table = LinkedTable();
-void* g_library = nullptr;
+void* g_library = nullptr;                  // the library being bound, until it is owned
+std::shared_ptr<LoadedLibrary> g_loaded;    // the bound external library
 int g_fips_mode = 0;
 
 template <class Function>
@@ -46,6 +61,7 @@ void BindLinkedLibrary() {
         UnloadSharedLibrary(g_library);
         g_library = nullptr;
     }
+    g_loaded.reset();  // unloaded now, or when the last object made in it is gone
     g_table = LinkedTable();
 }
 
@@ -58,6 +74,11 @@ int FailBinding(int code) {
 
 const CryptoBinding& Crypto() { return g_table; }
 
+CryptoHold HoldCrypto() {
+    if (g_loaded) return CryptoHold(g_loaded, &g_loaded->table);
+    return CryptoHold(CryptoHold(), &kLinkedTable);  // the linked library is never unloaded
+}
+
 bool FipsMode() { return g_fips_mode != 0; }
 
 int BindCryptoLibrary(const char* library_name) {
@@ -66,7 +87,7 @@ int BindCryptoLibrary(const char* library_name) {
         return 0;
     }
     // A library still bound is released first so that its handle is never lost.
-    if (g_library) BindLinkedLibrary();
+    if (g_library || g_loaded) BindLinkedLibrary();
 
     void* library = LoadSharedLibrary(library_name);
     if (!library) return FailBinding(kErrFipsLoad);
@@ -101,6 +122,14 @@ int BindCryptoLibrary(const char* library_name) {
 #undef UNLINKED
 #undef LINKED_ONLY
 #undef OPTIONAL
+    LoadedLibrary* loaded = new (std::nothrow) LoadedLibrary(library, g_table);
+    if (!loaded) return FailBinding(kErrFipsLoad);
+    g_library = nullptr;
+    try {
+        g_loaded.reset(loaded);  // on failure shared_ptr deletes `loaded`, which unloads the library
+    } catch (const std::bad_alloc&) {
+        return FailBinding(kErrFipsLoad);
+    }
     return 0;
 }
 

@@ -32,6 +32,8 @@
 #include <openssl/stack.h>
 #include <openssl/x509.h>
 
+#include <memory>
+
 #include "binding/fips.h"
 
 // OpenSSL 3.0 keeps some removed names as macros; the table's members carry those names.
@@ -70,5 +72,11 @@ static_assert(sizeof(CryptoBinding) == (kCryptoBindingEntries + kCryptoBindingOp
 
 // The bound table. Rebinding rewrites it in place; callers read it at each call.
 const CryptoBinding& Crypto();
+
+// The bound table, held: the library it points into stays loaded while a hold lives, also when
+// the process rebinds meanwhile. Objects that keep library state from one call to the next
+// (running digest and HMAC computations) take one and make every call, freeing included, through it.
+using CryptoHold = std::shared_ptr<const CryptoBinding>;
+CryptoHold HoldCrypto();
 
 }  // namespace ombrix

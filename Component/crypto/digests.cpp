@@ -228,12 +228,14 @@ bool CpuHasCarrylessMultiply() {
 
 // ---- cryptMAC -----------------------------------------------------------------------------------
 
+cryptMAC::cryptMAC() : crypto_(HoldCrypto()) {}
+
 cryptMAC::~cryptMAC() {
-    if (context_) Crypto().EVP_MD_CTX_destroy(context_);
+    if (context_) crypto_->EVP_MD_CTX_destroy(context_);
 }
 
 void cryptMAC::Init() {
-    const CryptoBinding& crypto = Crypto();
+    const CryptoBinding& crypto = *crypto_;
     if (context_) {
         crypto.EVP_MD_CTX_destroy(context_);
         context_ = nullptr;
@@ -245,7 +247,7 @@ void cryptMAC::Init() {
 
 void cryptMAC::Update(const uint8_t* data, uint32_t length) {
     if (!context_) return;
-    const CryptoBinding& crypto = Crypto();
+    const CryptoBinding& crypto = *crypto_;
     if (length != 0) crypto.EVP_DigestUpdate(context_, data, length);
     if (finish) crypto.EVP_DigestFinal_ex(context_, output, nullptr);
 }
@@ -265,7 +267,7 @@ cryptMD5::cryptMD5() : cryptMD5(FipsMode()) {}
 
 cryptMD5::cryptMD5(bool own_engine) {
     if (own_engine) own_.reset(new (std::nothrow) Context{});
-    method_ = Crypto().EVP_md5();
+    method_ = crypto_->EVP_md5();
     method_size_ = kMd5Size;
     Init();
 }
@@ -306,7 +308,7 @@ uint32_t cryptMD5::GetSize() { return own_ ? kMd5Size : cryptMAC::GetSize(); }
 // ---- cryptSHA1 ----------------------------------------------------------------------------------
 
 cryptSHA1::cryptSHA1() {
-    method_ = Crypto().EVP_sha1();
+    method_ = crypto_->EVP_sha1();
     method_size_ = kSha1Size;
     Init();
 }

@@ -19,9 +19,11 @@ struct evp_md_ctx_st;
 
 namespace ombrix {
 
+struct CryptoBinding;
+
 class cryptMAC {
 public:
-    cryptMAC() = default;
+    cryptMAC();
     cryptMAC(const cryptMAC&) = delete;
     cryptMAC& operator=(const cryptMAC&) = delete;
     virtual ~cryptMAC();
@@ -42,6 +44,9 @@ protected:
     // An empty string for GetResult before the digest is finished.
     static const uint8_t* EmptyResult();
 
+    // The library the context lives in, held until the object goes: a computation kept
+    // between calls continues, and is freed, in the library it started in.
+    std::shared_ptr<const CryptoBinding> crypto_;
     const evp_md_st* method_ = nullptr;
     evp_md_ctx_st* context_ = nullptr;
     // The method's digest size (the table binds no EVP_MD_size: the sizes are those of the
@@ -50,8 +55,8 @@ protected:
 };
 
 // MD5. The library's EVP_md5, or, when constructed while the FIPS library is in use, the own
-// RFC 1321 engine: then Update only absorbs (the finish flag is not looked at) and GetResult
-// finishes into `output` on every call, so callers call it once.
+// RFC 1321 engine, which finishes on a copy: GetResult, and Update with `finish` set, leave the
+// digest in `output` and the computation as it was.
 class cryptMD5 : public cryptMAC {
 public:
     cryptMD5();

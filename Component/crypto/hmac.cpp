@@ -11,12 +11,14 @@ namespace ombrix {
 
 // ---- cryptHMAC (library) ------------------------------------------------------------------------
 
+cryptHMAC::cryptHMAC() : crypto_(HoldCrypto()) {}
+
 cryptHMAC::~cryptHMAC() {
-    if (context_) Crypto().HMAC_CTX_cleanup(context_);
+    if (context_) crypto_->HMAC_CTX_cleanup(context_);
 }
 
 void cryptHMAC::Init(const uint8_t* key, uint32_t length) {
-    const CryptoBinding& crypto = Crypto();
+    const CryptoBinding& crypto = *crypto_;
     if (context_) {
         crypto.HMAC_CTX_cleanup(context_);
         context_ = nullptr;
@@ -32,7 +34,7 @@ void cryptHMAC::Init(const uint8_t* key, uint32_t length) {
 
 void cryptHMAC::Update(const uint8_t* data, uint32_t length) {
     if (!context_) return;
-    const CryptoBinding& crypto = Crypto();
+    const CryptoBinding& crypto = *crypto_;
     if (length != 0) crypto.HMAC_Update(context_, data, length);
     if (finish) crypto.HMAC_Final(context_, output, nullptr);
 }
@@ -45,12 +47,12 @@ const uint8_t* cryptHMAC::GetResult() {
 uint32_t cryptHMAC::GetSize() { return context_ && method_ ? method_size_ : 0; }
 
 cryptHMAC_MD5::cryptHMAC_MD5() {
-    method_ = Crypto().EVP_md5();
+    method_ = crypto_->EVP_md5();
     method_size_ = 16;
 }
 
 cryptHMAC_SHA1::cryptHMAC_SHA1() {
-    method_ = Crypto().EVP_sha1();
+    method_ = crypto_->EVP_sha1();
     method_size_ = 20;
 }
 

@@ -16,9 +16,11 @@ struct hmac_ctx_st;
 
 namespace ombrix {
 
+struct CryptoBinding;
+
 class cryptHMAC {
 public:
-    cryptHMAC() = default;
+    cryptHMAC();
     cryptHMAC(const cryptHMAC&) = delete;
     cryptHMAC& operator=(const cryptHMAC&) = delete;
     virtual ~cryptHMAC();
@@ -37,6 +39,8 @@ public:
     uint8_t output[64] = {};
 
 protected:
+    // The library the context lives in, held until the object goes (as for cryptMAC).
+    std::shared_ptr<const CryptoBinding> crypto_;
     const evp_md_st* method_ = nullptr;
     hmac_ctx_st* context_ = nullptr;
     uint32_t method_size_ = 0;  // the method's digest size (MD5 16, SHA-1 20)

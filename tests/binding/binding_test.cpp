@@ -99,6 +99,18 @@ TEST_F(Binding, LibraryAlreadyInFipsModeIsNotSwitched) {
     EXPECT_EQ(CountersOf("fips_already_on.dll")->mode_set_calls, 0);
 }
 
+TEST_F(Binding, HeldLibraryStaysLoadedUntilTheLastHoldGoes) {
+    ASSERT_EQ(BindCryptoLibrary("fips_switch_ok.dll"), 0);
+    ombrix::CryptoHold hold = ombrix::HoldCrypto();
+    ASSERT_EQ(BindCryptoLibrary(nullptr), 0);
+    ExpectLinkedTable();
+    EXPECT_NE(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(hold->BN_new), ExportOf("fips_switch_ok.dll", "BN_new"));
+    hold.reset();
+    EXPECT_EQ(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
+    EXPECT_EQ(ombrix::HoldCrypto()->BN_new, &::BN_new);
+}
+
 struct FailingLibrary {
     const char* file;
     int code;

@@ -7,6 +7,8 @@
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include "fips_library.h"
 
@@ -45,6 +47,16 @@ BIGNUM* counted_BN_bin2bn(const unsigned char* bytes, int length, BIGNUM* value)
 int counted_BN_num_bits(const BIGNUM* value) {
     ++g_counters.crypto_calls;
     return BN_num_bits(value);
+}
+
+int counted_EVP_DigestUpdate(EVP_MD_CTX* context, const void* data, size_t length) {
+    ++g_counters.crypto_calls;
+    return EVP_DigestUpdate(context, data, length);
+}
+
+int counted_HMAC_Update(HMAC_CTX* context, const unsigned char* data, size_t length) {
+    ++g_counters.crypto_calls;
+    return HMAC_Update(context, data, length);
 }
 
 }  // extern "C"

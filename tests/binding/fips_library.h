@@ -8,7 +8,7 @@
 
 struct FipsLibraryCounters {
     long mode_set_calls;  // calls of FIPS_mode_set
-    long crypto_calls;    // calls of the counted entries (BIO_new, BN_bin2bn, BN_num_bits)
+    long crypto_calls;    // calls of the counted entries (BIO_new, BN_bin2bn, BN_num_bits, EVP_DigestUpdate, HMAC_Update)
 };
 
 // Exported as "fips_library_counters".

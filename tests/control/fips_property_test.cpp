@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "binding/fips.h"
+#include "binding/fips_library.h"
 #include "control/Ombrix.h"
 #include "control/errors.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 namespace {
@@ -124,6 +126,34 @@ TEST_F(FipsProperty, BindingIsPerProcessWhileTheStringIsPerControl) {
     // Emptying A's string lifts the refusal.
     EXPECT_EQ(PutFips(a_, L""), S_OK);
     EXPECT_NE(a_->Encrypt(nullptr, nullptr), ombrix::ErrorHResult(ombrix::kErrFipsLoad));
+}
+
+// A put on one control rebinds the process while another holds running computations: they go on
+// in the library they started in, which stays loaded for them. MD5 chosen before FIPS mode
+// began gives its real digest. (Last in this file: digests pin the library they run in.)
+TEST_F(FipsProperty, RunningComputationsOfOtherControlsKeepTheirLibrary) {
+    a_->put_FireEvents(VARIANT_FALSE);
+    ASSERT_EQ(a_->put_type(MD5), S_OK);
+    ASSERT_EQ(PutFips(b_, L"fips_switch_ok.dll"), S_OK);
+    auto out = test::NewBlob();
+    ASSERT_EQ(a_->Digest(test::NewBlob({'a', 'b', 'c'}).Get(), out.Get()), S_OK);
+    EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0, 0xd6, 0x96, 0x3f,
+                                                     0x7d, 0x28, 0xe1, 0x7f, 0x72}));
+
+    auto* counters = reinterpret_cast<FipsLibraryCountersFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("fips_switch_ok.dll"), "fips_library_counters")))();
+    ASSERT_EQ(a_->put_type(SHA1), S_OK);
+    ASSERT_EQ(a_->Digest(test::NewBlob({'a', 'b'}).Get(), nullptr), S_OK);
+    ASSERT_EQ(a_->HMAC(test::NewBlob({'a', 'b'}).Get(), nullptr), S_OK);
+    const long before = counters->crypto_calls;
+    ASSERT_EQ(PutFips(b_, L""), S_OK);
+    ASSERT_EQ(a_->Digest(test::NewBlob({'c'}).Get(), out.Get()), S_OK);
+    EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
+                                                     0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d}));
+    ASSERT_EQ(a_->HMAC(test::NewBlob({'c'}).Get(), out.Get()), S_OK);  // HMAC-SHA1 of abc, empty key
+    EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0x9b, 0x4a, 0x91, 0x8f, 0x39, 0x8d, 0x74, 0xd3, 0xe3, 0x67,
+                                                     0x97, 0x0a, 0xba, 0x3c, 0xbe, 0x54, 0xe4, 0xd2, 0xb5, 0xd9}));
+    EXPECT_EQ(counters->crypto_calls - before, 2) << "both went on in the library they started in";
 }
 
 }  // namespace

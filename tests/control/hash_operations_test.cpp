@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
 #include "control/errors.h"
 #include "control/fake_sink.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::CMemBlob;
@@ -64,11 +66,13 @@ TEST_F(HashFixture, DigestOverOneOrSeveralCalls) {
     ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
     EXPECT_EQ(Hex(out.Get()), "a9993e364706816aba3e25717850c26c9cd0d89d");
 
-    // A put of type discards the running computation.
-    ASSERT_EQ(control->Digest(TextBlob("ab").Get(), nullptr), S_OK);
-    control->put_type(SHA1);
-    ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
-    EXPECT_EQ(Hex(out.Get()), "84a516841ba77a5b4648de2cd0dfcb30ea46dbb4");
+    // A put of type discards the running computation, a refused put as well.
+    for (int type : {static_cast<int>(SHA1), 12}) {
+        ASSERT_EQ(control->Digest(TextBlob("ab").Get(), nullptr), S_OK);
+        control->put_type(static_cast<CryptoTypes>(type));
+        ASSERT_EQ(control->Digest(TextBlob("c").Get(), out.Get()), S_OK);
+        EXPECT_EQ(Hex(out.Get()), "84a516841ba77a5b4648de2cd0dfcb30ea46dbb4") << type;
+    }
 
     control->put_type(CRC32);
     ASSERT_EQ(control->Digest(TextBlob("abc").Get(), out.Get()), S_OK);
@@ -158,6 +162,47 @@ TEST_F(HashFixture, DigestsOfMegabytesMatchIndependentTools) {
         auto input = TextBlob(data);
         ASSERT_EQ(row.hmac ? control->HMAC(input.Get(), out.Get()) : control->Digest(input.Get(), out.Get()), S_OK);
         EXPECT_EQ(Hex(out.Get()), row.hex) << row.type << (row.hmac ? " HMAC" : "");
+    }
+}
+
+// Data that cannot be measured or read fails with 30009 instead of being hashed as if empty; an
+// output blob's refusal is the call's result. Either way no computation stays behind.
+TEST_F(HashFixture, UnreadableDataAndRefusingOutputFail) {
+    using Method = HRESULT (STDMETHODCALLTYPE IOmbrix::*)(IBlob*, IBlob*);
+    com::ComObject<ombrix::CFileBlob>* no_file = nullptr;
+    ASSERT_EQ(com::ComObject<ombrix::CFileBlob>::CreateInstance(&no_file), S_OK);
+    ComPtr<IBlob> unloaded;
+    no_file->QueryInterface(IID_IBlob, &unloaded);
+    no_file->Release();
+    com::Bstr missing(L"C:\\no such folder\\no such file.bin");
+    ComPtr<IFileBlob> file;
+    unloaded.As(&file);
+    ASSERT_NE(file->put_Filename(missing.Get()), S_OK);  // the blob is left without a file
+    control->put_FireEvents(VARIANT_FALSE);
+    for (Method method : {&IOmbrix::Digest, &IOmbrix::HMAC}) {
+        control->put_type(SHA1);
+        test::FaultyBlob seek_fails(test::Bytes(10, 1)), read_fails(test::Bytes(10, 1));
+        seek_fails.fail_seek = true;
+        read_fails.fail_read = true;
+        for (IBlob* data : {static_cast<IBlob*>(&seek_fails), static_cast<IBlob*>(&read_fails), unloaded.Get()}) {
+            SCOPED_TRACE(data == unloaded.Get() ? "file blob without a file" : data == &seek_fails ? "seek fails" : "read fails");
+            auto out = TextBlob("");
+            test::ExpectErrorReport((control.Get()->*method)(data, out.Get()), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+            test::ExpectErrorReport((control.Get()->*method)(data, nullptr), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+        }
+        test::FaultyBlob no_size, no_write;
+        no_size.fail_set_size = true;
+        no_write.fail_write = true;
+        for (test::FaultyBlob* out : {&no_size, &no_write}) {
+            // The earlier part of a computation is dropped with the failure: abc, not ab + abc.
+            ASSERT_EQ((control.Get()->*method)(TextBlob("ab").Get(), nullptr), S_OK);
+            EXPECT_EQ((control.Get()->*method)(TextBlob("abc").Get(), out), test::kBlobFailure);
+            EXPECT_TRUE(test::TakeErrorInfo().present);
+        }
+        auto out = TextBlob("");
+        ASSERT_EQ((control.Get()->*method)(TextBlob("abc").Get(), out.Get()), S_OK);
+        EXPECT_EQ(Hex(out.Get()), method == &IOmbrix::Digest ? "a9993e364706816aba3e25717850c26c9cd0d89d"
+                                                              : "9b4a918f398d74d3e367970aba3cbe54e4d2b5d9");
     }
 }
 

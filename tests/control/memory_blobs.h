@@ -1,7 +1,10 @@
-// Memory blobs for the control's tests: one made with given bytes, and a blob's whole content.
+// Memory blobs for the control's tests: one made with given bytes, a blob's whole content, and a
+// blob that fails the calls it is told to fail.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "blobs/MemBlob.h"
@@ -33,5 +36,64 @@ inline Bytes Content(IBlob* blob) {
     com::SafeArrayAccess access(raw);
     return count ? Bytes(access.Data(), access.Data() + count) : Bytes{};
 }
+
+// What FaultyBlob answers for a call it is told to fail.
+inline constexpr HRESULT kBlobFailure = STG_E_ACCESSDENIED;
+
+// A blob over bytes in memory (on the test's stack) that fails the calls it is told to fail, or
+// delivers at most `max_read` bytes per Read.
+class FaultyBlob final : public IBlob {
+public:
+    explicit FaultyBlob(Bytes bytes = {}) : content(std::move(bytes)) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        *result = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IBlob)) return E_NOINTERFACE;
+        *result = static_cast<IBlob*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP Read(LONG count, SAFEARRAY** data) override {
+        *data = nullptr;
+        if (fail_read) return kBlobFailure;
+        const size_t n = std::min({static_cast<size_t>(static_cast<uint32_t>(count)), static_cast<size_t>(max_read), content.size() - position});
+        *data = com::SafeArray::Bytes(content.data() + position, static_cast<uint32_t>(n)).Detach();
+        position += n;
+        return S_OK;
+    }
+    STDMETHODIMP Write(SAFEARRAY** data) override {
+        if (fail_write) return kBlobFailure;
+        const uint32_t n = com::SafeArrayCount(*data);
+        com::SafeArrayAccess access(*data);
+        if (position + n > content.size()) content.resize(position + n);
+        if (n) std::copy_n(access.Data(), n, content.begin() + static_cast<ptrdiff_t>(position));
+        position += n;
+        return S_OK;
+    }
+    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override {
+        if (fail_seek) return kBlobFailure;
+        const size_t base = origin == 1 ? position : origin == 2 ? content.size() : 0;
+        position = std::min(content.size(), base + static_cast<size_t>(offset));
+        if (new_position) *new_position = static_cast<LONG>(position);
+        return S_OK;
+    }
+    STDMETHODIMP SetSize(LONG size) override {
+        if (fail_set_size) return kBlobFailure;
+        content.resize(static_cast<uint32_t>(size));
+        position = 0;
+        return S_OK;
+    }
+
+    Bytes content;
+    size_t position = 0;
+    bool fail_seek = false, fail_read = false, fail_write = false, fail_set_size = false;
+    uint32_t max_read = UINT32_MAX;
+    ULONG refs = 0;
+};
 
 }  // namespace test

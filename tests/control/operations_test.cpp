@@ -292,4 +292,22 @@ TEST_F(ControlFixture, DebugLogHasOneLinePerStep) {
     DeleteFileW(path.c_str());
 }
 
+// Decrypt of input that cannot be measured fails instead of decrypting nothing; the optimized
+// header is read whole from a blob that delivers a few bytes per Read.
+TEST_F(ControlFixture, DecryptMeasuresItsInputAndReadsTheWholeHeader) {
+    auto plain = NewBlob(Bytes(100, 0x5a)), encrypted = NewBlob(), back = NewBlob();
+    Iv();
+    ASSERT_EQ(control->Encrypt(plain.Get(), encrypted.Get()), S_OK);
+    for (uint32_t max_read : {1u, 3u, 7u}) {
+        test::FaultyBlob trickle(Content(encrypted.Get()));
+        trickle.max_read = max_read;
+        Iv();
+        ASSERT_EQ(control->Decrypt(&trickle, back.Get()), S_OK) << max_read;
+        EXPECT_EQ(Content(back.Get()), Bytes(100, 0x5a)) << max_read;
+    }
+    test::FaultyBlob unmeasurable(Content(encrypted.Get()));
+    unmeasurable.fail_seek = true;
+    test::ExpectErrorReport(control->Decrypt(&unmeasurable, back.Get()), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+}
+
 }  // namespace

@@ -134,6 +134,23 @@ TEST_F(SignatureFixture, ChecksBeforeSigning) {
     control->put_type(AES);
     test::ExpectErrorReport(control->Sign(data.Get(), out.Get()), ombrix::kErrTypeNotForMethod, COmbrix::kProgId);
     test::ExpectErrorReport(control->Sign(data.Get(), nullptr), ombrix::kErrNotABlob, COmbrix::kProgId);
+
+    // Data or a signature that cannot be measured or read is never signed or checked as if empty;
+    // an output blob that refuses the signature is the call's result.
+    control->put_type(RSA);
+    Key(PrivateKeyBlob("rsa.pem"));
+    test::FaultyBlob unreadable(Bytes{1, 2, 3}), unmeasurable(Bytes{1, 2, 3}), refusing;
+    unreadable.fail_read = true;
+    unmeasurable.fail_seek = true;
+    refusing.fail_write = true;
+    for (IBlob* bad : {static_cast<IBlob*>(&unreadable), static_cast<IBlob*>(&unmeasurable)}) {
+        test::ExpectErrorReport(control->Sign(bad, out.Get()), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+        test::ExpectErrorReport(control->Verify(bad, data.Get(), &valid), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+        test::ExpectErrorReport(control->Verify(data.Get(), bad, &valid), ombrix::kErrReadBlobFailed, COmbrix::kProgId);
+        EXPECT_EQ(valid, VARIANT_FALSE);
+    }
+    EXPECT_EQ(control->Sign(data.Get(), &refusing), test::kBlobFailure);
+    EXPECT_TRUE(test::TakeErrorInfo().present);
 }
 
 // RSA as a cipher: 117 plaintext bytes per 128-byte block of a 1024-bit key; what the public key
