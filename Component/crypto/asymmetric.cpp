@@ -215,6 +215,7 @@ int32_t cryptRSA::SetBlobKey(const uint8_t* key, uint32_t length) {
 }
 
 int32_t cryptRSA::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    SetBlockFailed(true);
     const int block = block_size_;
     if (block <= 0) return 1;
     memset(out, 0, static_cast<size_t>(block));
@@ -225,18 +226,27 @@ int32_t cryptRSA::EncryptBlock(const uint8_t* in, uint8_t* out) {
     const int written = private_key_
         ? crypto.RSA_private_encrypt(length, in, out, key_.get(), RSA_PKCS1_PADDING)
         : crypto.RSA_public_encrypt(length, in, out, key_.get(), RSA_PKCS1_PADDING);
-    if (written != block) memset(out, 0, static_cast<size_t>(block));
+    if (written != block) {
+        memset(out, 0, static_cast<size_t>(block));
+        return 1;
+    }
+    SetBlockFailed(false);
     return 1;
 }
 
 int32_t cryptRSA::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    SetBlockFailed(true);
     const int block = block_size_;
     if (block <= 0 || !key_usable_ || !key_) return 1;
     const CryptoBinding& crypto = Crypto();
     const int written = private_key_
         ? crypto.RSA_private_decrypt(block, in, out, key_.get(), RSA_PKCS1_PADDING)
         : crypto.RSA_public_decrypt(block, in, out, key_.get(), RSA_PKCS1_PADDING);
-    if (written > 0) SetSignificantLength(written);
+    // An empty block fails too: the significant length cannot say "none", and the passes never
+    // encrypt one.
+    if (written <= 0) return 1;
+    SetSignificantLength(written);
+    SetBlockFailed(false);
     return 1;
 }
 

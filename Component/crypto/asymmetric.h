@@ -55,10 +55,12 @@ public:
 
     int32_t SetKey(const uint8_t* key, uint32_t length) override;
     // One PKCS#1 v1.5 operation: with a private key block type 1 (private encryption), else
-    // block type 2 (public encryption). `out` receives block-size bytes; zeros on failure.
+    // block type 2 (public encryption). `out` receives block-size bytes; on failure zeros, and
+    // BlockFailed() is true.
     int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
     // Undoes the other side's EncryptBlock; sets the significant length to the plaintext
-    // length, or leaves it unchanged on failure.
+    // length. On failure (wrong key, damaged block, the wrong kind of block for the key) the
+    // significant length stays unchanged and BlockFailed() is true.
     int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
 
     std::unique_ptr<Buffer> SignData(const uint8_t* data, uint32_t length, int32_t type) override;

@@ -128,6 +128,7 @@ public:
 
     int32_t Run(bool from_current) {
         cipher_.event_control_gone_ = false;
+        cipher_.block_failed_ = false;
         cipher_.working_length_ = cipher_.block_size_;
         total_ = from_current ? BlobRemainingSize(input_) : BlobSizeFromStart(input_);
         LogLength(owner_, "RawEncrypt", total_);
@@ -317,6 +318,9 @@ private:
         cipher_.significant_length_ = static_cast<int32_t>(n);
         cipher_.EncryptBlock(source, out);
         cipher_.significant_length_ = 0;
+        // A block the key cannot encrypt (RSA) fails the pass instead of writing zeros in its
+        // place.
+        if (cipher_.block_failed_) return kErrNoSecretKey;
         // A block operation may change the working length; it never exceeds what was allocated.
         cipher_.working_length_ = std::clamp<int32_t>(cipher_.working_length_, 0, static_cast<int32_t>(capacity_));
         const uint32_t w = static_cast<uint32_t>(cipher_.working_length_);
@@ -382,6 +386,7 @@ public:
 
     int32_t Run(uint64_t length_limit) {
         cipher_.event_control_gone_ = false;
+        cipher_.block_failed_ = false;
         total_ = BlobRemainingSize(input_);
         const uint64_t limit = length_limit ? length_limit : total_;
         LogLength(owner_, "RawDecrypt", limit);
@@ -512,8 +517,9 @@ private:
                 DecryptBlockInPlace(block, chain, iv);
                 memcpy(out + k * block, output_block_.Data(), block);
             }
+            if (cipher_.block_failed_) return kErrDecryptFailed;
         }
-        if (padding_ == at::kPadPKCS7) pad_ = PadValue(out + bytes - block, block);
+        if (padding_ == at::kPadPKCS7) pad_ = PadValue(out + bytes - block, block, block);
         staged_.Consume(bytes);
         return 0;
     }
@@ -536,9 +542,18 @@ private:
         return significant > 0 ? std::min<uint32_t>(static_cast<uint32_t>(significant), c) : fallback;
     }
 
-    uint32_t PadValue(const uint8_t* block_output, uint32_t c) const {
-        const uint32_t value = block_output[c - reserve_ - 1];
-        return value > c ? 0 : value;
+    // The PKCS#7 count that a decrypted block ends with, or 0 when the block carried no padding.
+    // Padding always fills a block to its end, so a block that gave fewer bytes than it holds
+    // (RSA: the decryption tells how many went in, and a short last block travels unpadded) is
+    // all data.
+    uint32_t PadValue(const uint8_t* block_output, uint32_t c, uint32_t produced) const {
+        const uint32_t data = c - reserve_;
+        if (produced < data) return 0;
+        const uint32_t value = block_output[data - 1];
+        if (reserve_ == 0) return value > c ? 0 : value;
+        // A block with a reserve (RSA) is padded only as a whole block of (data length modulo
+        // 256): the count is the one within the block that the byte stands for.
+        return value > data ? 0 : value + (data - value) / 256 * 256;
     }
 
     int32_t DecryptPiece(uint32_t c, uint64_t remaining) {
@@ -571,8 +586,13 @@ private:
             // ECB, and every unknown mode, decrypts the block alone.
             DecryptBlockInPlace(c, mode == at::kModeCBC, iv);
         }
-        if (padding_ == at::kPadPKCS7) pad_ = PadValue(out, c);
+        if (cipher_.block_failed_) {
+            // Wrong key or damaged data: what the block left in `out` is not plaintext.
+            cipher_.significant_length_ = 0;
+            return kErrDecryptFailed;
+        }
         uint32_t n = SignificantOr(c - reserve_, c);
+        if (padding_ == at::kPadPKCS7) pad_ = PadValue(out, c, n);
         // Without a block size the piece is the data itself: a short last piece gives back only
         // its own bytes, not the decrypted zeros behind them.
         if (cipher_.block_size_ == 0) n = static_cast<uint32_t>(std::min<uint64_t>(n, remaining));

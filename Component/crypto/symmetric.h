@@ -90,6 +90,11 @@ public:
     // True when a progress handler destroyed the event control during the last pass.
     bool EventControlGone() const { return event_control_gone_; }
 
+    // True when the last block operation could not process its block (RSA with data that its
+    // key does not fit). The block operations' results are not examined: a pass reads this after
+    // each block it hands to one and ends with an error instead of writing that block.
+    bool BlockFailed() const { return block_failed_; }
+
     int32_t WorkingLength() const { return working_length_; }
     void SetWorkingLength(int32_t length) { working_length_ = length; }
     int32_t SignificantLength() const { return significant_length_; }
@@ -102,6 +107,9 @@ protected:
     uint8_t* KeySchedule() const { return key_schedule_memory_.Data(); }
     // Marks a cipher whose state lives in the subclass (the Unix crypt classes).
     void SetExternalKeySchedule(const void* marker) { key_schedule_ = marker; }
+    // Set by a block operation that gave no valid output for its block; cleared when it succeeds
+    // and at the start of each pass.
+    void SetBlockFailed(bool failed) { block_failed_ = failed; }
 
     int32_t key_size_ = 0;
     int32_t block_size_ = 0;
@@ -118,6 +126,7 @@ private:
     const void* key_schedule_ = nullptr;  // null: no cipher
     SecureBytes key_schedule_memory_;     // owns the schedule when it is heap memory
     bool event_control_gone_ = false;
+    bool block_failed_ = false;
 };
 
 }  // namespace ombrix

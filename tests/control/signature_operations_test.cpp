@@ -37,26 +37,29 @@ Bytes PrivateKeyBlob(const char* pem_file) {
     return Bytes(blob.Data(), blob.Data() + blob.Length());
 }
 
+ComPtr<IOmbrix> NewControl() {
+    com::ComObject<COmbrix>* raw = nullptr;
+    EXPECT_EQ(com::ComObject<COmbrix>::CreateInstance(&raw), S_OK);
+    ComPtr<IOmbrix> control;
+    raw->QueryInterface(IID_IOmbrix, &control);
+    raw->Release();
+    control->put_FireEvents(VARIANT_FALSE);
+    return control;
+}
+
 struct SignatureFixture : ::testing::Test {
-    SignatureFixture() {
-        com::ComObject<COmbrix>* raw = nullptr;
-        EXPECT_EQ(com::ComObject<COmbrix>::CreateInstance(&raw), S_OK);
-        raw->QueryInterface(IID_IOmbrix, &control);
-        raw->Release();
-        control->put_FireEvents(VARIANT_FALSE);
-    }
-    void Key(const Bytes& bytes) {
+    void Key(const Bytes& bytes, IOmbrix* target = nullptr) {
         com::Variant value;
         V_VT(value.Get()) = VT_ARRAY | VT_UI1;
         V_ARRAY(value.Get()) = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size())).Detach();
-        ASSERT_EQ(control->put_SecretKey(*value.Get()), S_OK);
+        ASSERT_EQ((target ? target : control.Get())->put_SecretKey(*value.Get()), S_OK);
     }
     bool Verifies(const Bytes& data, const Bytes& signature) {
         VARIANT_BOOL valid = VARIANT_TRUE;
         EXPECT_EQ(control->Verify(NewBlob(data).Get(), NewBlob(signature).Get(), &valid), S_OK);
         return valid == VARIANT_TRUE;
     }
-    ComPtr<IOmbrix> control;
+    ComPtr<IOmbrix> control = NewControl();
 };
 
 TEST_F(SignatureFixture, RsaSignaturesAgreeWithOpenssl) {
@@ -187,6 +190,135 @@ TEST_F(SignatureFixture, RsaEncryptsBlockByBlock) {
 
     control->put_Mode(CFB);
     test::ExpectErrorReport(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), ombrix::kErrTypeNotForMethod, COmbrix::kProgId);
+}
+
+// Type RSA takes 117 bytes a block of a 1024-bit key, the last block only the data it holds:
+// whatever the length, padding and Optimized, the private key gives back exactly what the public
+// key encrypted, from ciphertexts of the same layout as always.
+TEST_F(SignatureFixture, RsaRoundTripsEveryLengthWithEveryPadding) {
+    const Bytes message = DataFile("message.bin");
+    ASSERT_GE(message.size(), 400u);
+    ComPtr<IOmbrix> decryptor = NewControl();
+    Key(DataFile("rsa.pub"));
+    Key(PrivateKeyBlob("rsa.pem"), decryptor.Get());
+    for (IOmbrix* side : {control.Get(), decryptor.Get()}) side->put_type(RSA);
+    for (VARIANT_BOOL optimized : {VARIANT_TRUE, VARIANT_FALSE}) {
+        for (CryptoPadding padding : {PadNull, PadSpace, PadRandom, PadPKCS7}) {
+            for (IOmbrix* side : {control.Get(), decryptor.Get()}) {
+                side->put_Optimized(optimized);
+                side->put_Padding(padding);
+            }
+            for (size_t length = 1; length <= 400; ++length) {
+                const Bytes plain(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(length));
+                auto encrypted = NewBlob(), back = NewBlob();
+                ASSERT_EQ(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), S_OK);
+                const size_t blocks = (length + 116) / 117 + (padding == PadPKCS7 && length % 117 == 0);
+                ASSERT_EQ(Content(encrypted.Get()).size(), (optimized ? 16u : 0u) + blocks * 128u) << length;
+                ASSERT_EQ(decryptor->Decrypt(encrypted.Get(), back.Get()), S_OK) << length << " " << padding << " " << optimized;
+                ASSERT_EQ(Content(back.Get()), plain) << length << " " << padding << " " << optimized;
+            }
+        }
+    }
+}
+
+// A block that the key cannot decrypt fails Decrypt with 30007 and leaves nothing of it in the
+// output: another key, a changed byte, a cut ciphertext, and what the private key encrypted
+// decrypted with the private key (the public key decrypts that). A block that the key cannot
+// encrypt fails Encrypt with 30005.
+TEST_F(SignatureFixture, RsaBlocksTheKeyCannotTakeFail) {
+    control->put_type(RSA);
+    const Bytes message = DataFile("message.bin");
+    const Bytes plain(message.begin(), message.begin() + 300);
+    auto out = NewBlob();
+    auto fails = [&](const Bytes& ciphertext, const Bytes& key, int32_t code, bool encrypt = false) {
+        Key(key);
+        auto in = NewBlob(ciphertext);
+        out = NewBlob(Bytes{7});
+        test::ExpectErrorReport(encrypt ? control->Encrypt(in.Get(), out.Get()) : control->Decrypt(in.Get(), out.Get()), code,
+                                COmbrix::kProgId);
+    };
+    for (VARIANT_BOOL optimized : {VARIANT_FALSE, VARIANT_TRUE}) {
+        SCOPED_TRACE(optimized ? "Optimized" : "not Optimized");
+        control->put_Optimized(optimized);
+        const size_t header = optimized ? 16 : 0;
+        Key(DataFile("rsa.pub"));
+        auto encrypted = NewBlob();
+        ASSERT_EQ(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), S_OK);
+        const Bytes ciphertext = Content(encrypted.Get());
+        ASSERT_EQ(ciphertext.size(), header + 3 * 128);
+        const Bytes private_key = PrivateKeyBlob("rsa.pem");
+        fails(ciphertext, PrivateKeyBlob("rsa3072.pem"), ombrix::kErrDecryptFailed);
+        EXPECT_TRUE(Content(out.Get()).empty());
+        Bytes changed = ciphertext;
+        changed[header + 200] ^= 1;
+        fails(changed, private_key, ombrix::kErrDecryptFailed);
+        EXPECT_TRUE(Content(out.Get()).empty());
+        fails(Bytes(ciphertext.begin(), ciphertext.end() - 1), private_key, ombrix::kErrDecryptFailed);
+        EXPECT_TRUE(Content(out.Get()).empty());
+
+        Key(private_key);
+        ASSERT_EQ(control->Encrypt(NewBlob(plain).Get(), encrypted.Get()), S_OK);
+        const Bytes private_encrypted = Content(encrypted.Get());
+        fails(private_encrypted, private_key, ombrix::kErrDecryptFailed);
+        EXPECT_TRUE(Content(out.Get()).empty());
+        Key(DataFile("rsa.pub"));
+        auto back = NewBlob();
+        ASSERT_EQ(control->Decrypt(NewBlob(private_encrypted).Get(), back.Get()), S_OK);
+        EXPECT_EQ(Content(back.Get()), plain);
+
+        // A public key whose exponent is its modulus: "ssh-rsa", n, n.
+        const size_t n_start = 4 + 7;
+        size_t n_end = n_start + 4;
+        for (size_t i = 0; i < 4; ++i) n_end += size_t{private_key[n_start + i]} << (24 - 8 * i);
+        Bytes exponent_is_modulus(private_key.begin(), private_key.begin() + static_cast<std::ptrdiff_t>(n_end));
+        exponent_is_modulus.insert(exponent_is_modulus.end(), private_key.begin() + n_start, private_key.begin() + static_cast<std::ptrdiff_t>(n_end));
+        fails(plain, exponent_is_modulus, ombrix::kErrNoSecretKey, true);
+        EXPECT_EQ(Content(out.Get()).size(), header);  // the header, and no block of zeros
+    }
+}
+
+// Ciphertexts laid out block by block by openssl, as stored ones are: a short last block holds
+// only its data, and PKCS#7 adds a whole block of padding after data that ends on a block
+// boundary (with a 3072-bit key 373 bytes of the value 373 modulo 256). They decrypt to the data,
+// with or without the header of Optimized.
+TEST_F(SignatureFixture, RsaStoredCiphertextsStillDecrypt) {
+    const Bytes plain = DataFile("plain.bin"), plain3072 = DataFile("plain3072.bin");
+    ASSERT_EQ(plain.size(), 117u);
+    Bytes plain_and_short = plain;
+    plain_and_short.insert(plain_and_short.end(), plain.begin(), plain.begin() + 40);
+    struct Case {
+        const char* key;
+        const char* ciphertext;
+        const Bytes& expected;
+        std::vector<CryptoPadding> paddings;
+    };
+    const Case cases[] = {{"rsa.pem", "rsa_blocks_short.bin", plain_and_short, {PadNull, PadSpace, PadRandom, PadPKCS7}},
+                          {"rsa.pem", "rsa_blocks_pkcs7.bin", plain, {PadPKCS7}},
+                          {"rsa3072.pem", "rsa3072_blocks_pkcs7.bin", plain3072, {PadPKCS7}}};
+    control->put_type(RSA);
+    for (const Case& c : cases) {
+        Key(PrivateKeyBlob(c.key));
+        for (CryptoPadding padding : c.paddings) {
+            for (VARIANT_BOOL optimized : {VARIANT_FALSE, VARIANT_TRUE}) {
+                SCOPED_TRACE(testing::Message() << c.ciphertext << " " << padding << " " << optimized);
+                control->put_Padding(padding);
+                control->put_Optimized(optimized);
+                Bytes input;
+                if (optimized) {
+                    // A random byte, the length negated (big-endian), zeros.
+                    const uint32_t negated = 0u - static_cast<uint32_t>(c.expected.size());
+                    input = {0x5A, static_cast<uint8_t>(negated >> 24), static_cast<uint8_t>(negated >> 16),
+                             static_cast<uint8_t>(negated >> 8), static_cast<uint8_t>(negated)};
+                    input.resize(16, 0);
+                }
+                const Bytes stored = DataFile(c.ciphertext);
+                input.insert(input.end(), stored.begin(), stored.end());
+                auto back = NewBlob();
+                ASSERT_EQ(control->Decrypt(NewBlob(input).Get(), back.Get()), S_OK);
+                EXPECT_EQ(Content(back.Get()), c.expected);
+            }
+        }
+    }
 }
 
 }  // namespace

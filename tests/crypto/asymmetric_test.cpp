@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "binding/binding.h"
+#include "control/error_codes.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/asymmetric.h"
 #include "crypto/private_key.h"
 #include "crypto/random_source.h"
+#include "memory_port.h"
+#include "pass_owner.h"
 
 #include "asymmetric_vectors.inc"
 
@@ -246,6 +249,7 @@ TEST(AsymmetricTest, RsaBlocksAgainstOpenssl) {
     private_key.SetSignificantLength(0);
     private_key.DecryptBlock(in.data(), out);
     ASSERT_EQ(private_key.SignificantLength(), 117);
+    EXPECT_FALSE(private_key.BlockFailed());
     EXPECT_EQ(Bytes(out, out + 117), plain);
     in = ReadFile("rsa_private_enc.bin");
     public_key.SetSignificantLength(0);
@@ -278,11 +282,73 @@ TEST(AsymmetricTest, RsaBlocksAgainstOpenssl) {
     private_key.SetSignificantLength(-7);
     private_key.DecryptBlock(encrypted.data(), out);
     EXPECT_EQ(private_key.SignificantLength(), -7);
+    EXPECT_TRUE(private_key.BlockFailed());
+    // A private-key block is not for the private key.
+    in = ReadFile("rsa_private_enc.bin");
+    private_key.DecryptBlock(in.data(), out);
+    EXPECT_TRUE(private_key.BlockFailed());
     // Too much data for one block: no ciphertext, zeros.
     public_key.SetSignificantLength(118);
     memset(out, 0xAA, 128);
     public_key.EncryptBlock(plain.data(), out);
     EXPECT_EQ(Bytes(out, out + 128), Bytes(128, 0));
+    EXPECT_TRUE(public_key.BlockFailed());
+}
+
+// RSA inside the streaming passes, with keys of 1024 and 3072 bits (whose 373 data bytes a block
+// are more than a PKCS#7 byte counts): lengths around the block boundaries round-trip, and a
+// block that the key cannot take ends the pass with an error, writing nothing of it.
+TEST(AsymmetricTest, RsaInsideThePasses) {
+    ombrix::testing_passes::TestOwner owner;
+    using ombrix::testing_blobs::MemoryPort;
+    auto run = [&](const Bytes& key, const Bytes& input, bool encrypt, Bytes& output) {
+        cryptRSA rsa;
+        EXPECT_EQ(SetKey(rsa, key), 1);
+        rsa.SetOwner(&owner);
+        MemoryPort in(input), out;
+        const int32_t code = encrypt ? rsa.EncryptBlob(in, out, false, nullptr) : rsa.DecryptBlob(in, out, nullptr);
+        output = out.data;
+        return code;
+    };
+    const Bytes message = ReadFile("message.bin");
+    ASSERT_GE(message.size(), 800u);
+    const Bytes blob = ImportPem("rsa.pem"), blob3072 = ImportPem("rsa3072.pem");
+    Bytes encrypted, back;
+    for (const Bytes* key : {&blob, &blob3072}) {
+        const size_t d = key == &blob ? 117 : 373;
+        for (int32_t padding : {at::kPadNull, at::kPadPKCS7}) {
+            owner.padding = padding;
+            for (size_t length : {size_t{1}, d - 1, d, d + 1, 2 * d}) {
+                SCOPED_TRACE(testing::Message() << d << " " << padding << " " << length);
+                const Bytes plain(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(length));
+                ASSERT_EQ(run(PublicPart(*key, 2), plain, true, encrypted), 0);
+                const size_t blocks = (length + d - 1) / d + (padding == at::kPadPKCS7 && length % d == 0);
+                EXPECT_EQ(encrypted.size(), blocks * (d + 11));
+                ASSERT_EQ(run(*key, encrypted, false, back), 0);
+                EXPECT_EQ(back, plain);
+            }
+        }
+    }
+
+    // Another key, a changed byte, a block the private key made decrypted with the private key.
+    const Bytes plain(message.begin(), message.begin() + 300);
+    ASSERT_EQ(run(PublicPart(blob, 2), plain, true, encrypted), 0);
+    EXPECT_EQ(run(blob3072, encrypted, false, back), ombrix::kErrDecryptFailed);
+    EXPECT_TRUE(back.empty());
+    encrypted[200] ^= 1;
+    EXPECT_EQ(run(blob, encrypted, false, back), ombrix::kErrDecryptFailed);
+    EXPECT_TRUE(back.empty());
+    ASSERT_EQ(run(blob, plain, true, encrypted), 0);
+    EXPECT_EQ(run(blob, encrypted, false, back), ombrix::kErrDecryptFailed);
+    ASSERT_EQ(run(PublicPart(blob, 2), encrypted, false, back), 0);
+    EXPECT_EQ(back, plain);
+    // A public exponent equal to the modulus: no block can be encrypted.
+    const std::vector<size_t> ends = ValueEnds(blob);
+    Bytes exponent_is_modulus = PublicPart(blob, 1);
+    exponent_is_modulus.insert(exponent_is_modulus.end(), blob.begin() + static_cast<std::ptrdiff_t>(ends[0]),
+                               blob.begin() + static_cast<std::ptrdiff_t>(ends[1]));
+    EXPECT_EQ(run(exponent_is_modulus, plain, true, encrypted), ombrix::kErrNoSecretKey);
+    EXPECT_TRUE(encrypted.empty());
 }
 
 TEST(AsymmetricTest, DsaAgainstOpenssl) {
@@ -369,6 +435,7 @@ TEST(AsymmetricTest, TruncatedKeysFailCleanly) {
                 uint8_t out[1024];
                 key->SetSignificantLength(10);
                 key->EncryptBlock(message.data(), out);
+                EXPECT_EQ(key->BlockFailed(), boundary > c.public_values);
                 if (boundary > c.public_values) {
                     EXPECT_EQ(Bytes(out, out + 128), Bytes(128, 0));
                 }
@@ -533,6 +600,7 @@ TEST(AsymmetricTest, RandomSource) {
     ombrix::SetRandomGeneratorForTesting(&FailingGenerator);
     public_key.EncryptBlock(message.data(), out);
     EXPECT_EQ(Bytes(out, out + 128), Bytes(128, 0));
+    EXPECT_TRUE(public_key.BlockFailed());
     EXPECT_EQ(dss.SignData(message.data(), 100, at::kDSASHA1), nullptr);
     ombrix::SetRandomGeneratorForTesting(nullptr);
     ombrix::Crypto().RAND_set_rand_method(nullptr);

@@ -5,7 +5,8 @@ generate OPENSSL SSH_KEYGEN VECTORS_DIR OUT_DIR
     Writes OUT_DIR/asymmetric_vectors.inc (Wycheproof RSA PKCS#1 v1.5 SHA-1 signature and DSA
     SHA-1 vectors, plus the MD5 signatures made with the Wycheproof 2048-bit key; empty lists
     when VECTORS_DIR is missing) and keys, signatures and ciphertexts made by the openssl
-    command and ssh-keygen.
+    command and ssh-keygen, among them RSA ciphertexts laid out block by block as Type RSA
+    encrypts.
 check OPENSSL OUT_DIR
     Checks with the openssl command what the test program wrote: signatures made by the RSA
     and DSA classes and RSA blocks they encrypted.
@@ -153,6 +154,25 @@ def generate(openssl, ssh_keygen, vectors_dir, out):
         "-in", f("plain.bin"), "-out", f("rsa_public_enc.bin"))
     # rsautl: pkeyutl refuses to sign raw input longer than a hash.
     run(openssl, "rsautl", "-sign", "-pkcs", "-inkey", f("rsa.pem"), "-in", f("plain.bin"), "-out", f("rsa_private_enc.bin"))
+
+    # Ciphertexts of Type RSA as Encrypt lays them out, block by block from openssl: whole blocks
+    # of (block size - 11) bytes, a short last block holding only its data, and with PKCS#7 a
+    # whole block of padding after data that ends on a block boundary, each byte the data length
+    # modulo 256. A 3072-bit key holds 373 bytes a block, more than that byte can count.
+    run(openssl, "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:3072", "-out", f("rsa3072.pem"))
+    run(openssl, "pkey", "-in", f("rsa3072.pem"), "-pubout", "-out", f("rsa3072_pub.pem"))
+
+    def rsa_blocks(public_key, blocks, name):
+        with open(f(name), "wb") as ciphertext:
+            for block in blocks:
+                ciphertext.write(run(openssl, "pkeyutl", "-encrypt", "-pubin", "-inkey", f(public_key),
+                                     "-pkeyopt", "rsa_padding_mode:pkcs1", stdin=block))
+
+    rsa_blocks("rsa_pub.pem", [plain, plain[:40]], "rsa_blocks_short.bin")
+    rsa_blocks("rsa_pub.pem", [plain, bytes([117]) * 117], "rsa_blocks_pkcs7.bin")
+    plain3072 = os.urandom(373)
+    open(f("plain3072.bin"), "wb").write(plain3072)
+    rsa_blocks("rsa3072_pub.pem", [plain3072, bytes([373 % 256]) * 373], "rsa3072_blocks_pkcs7.bin")
 
 
 def verifies(*args):

@@ -14,6 +14,7 @@
 #include "crypto/algorithm_types.h"
 #include "crypto/ciphers.h"
 #include "memory_port.h"
+#include "pass_owner.h"
 
 namespace ombrix {
 namespace {
@@ -21,6 +22,7 @@ namespace {
 namespace at = algorithm_type;
 using Bytes = std::vector<uint8_t>;
 using testing_blobs::MemoryPort;
+using testing_passes::TestOwner;
 
 Bytes Hex(const char* hex) {
     Bytes out;
@@ -34,40 +36,6 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
     for (auto& b : out) b = static_cast<uint8_t>(generator());
     return out;
 }
-
-
-class TestOwner : public CipherOwner, public EventControl {
-public:
-    int32_t CipherMode() const override { return mode; }
-    int32_t CipherPadding() const override { return padding; }
-    int32_t CipherCompression() const override { return compression; }
-    Buffer& CipherIvRegister() override { return iv; }
-    bool DebugLogEnabled() const override { return true; }
-    void DebugLogLine(const char* line) override { log += line; }
-    bool EventsEnabled() const override { return true; }
-    bool AbortRequested() const override { return abort; }
-    bool FireProgress(uint64_t position, uint64_t total) override {
-        progress.emplace_back(position, total);
-        if (abort_at_first_progress) abort = true;
-        return !gone_at_first_progress;
-    }
-
-    // As the control's InitVector put: the bytes, then zeros through the whole storage.
-    void SetIv(const Bytes& bytes, uint32_t block) {
-        iv.Clear();
-        memset(iv.AppendSpace(iv.Capacity() - 1), 0, iv.Capacity() - 1);
-        iv.Clear();
-        Bytes padded = bytes;
-        padded.resize(block, 0);
-        iv.Append(padded.data(), block);
-    }
-
-    int32_t mode = at::kModeECB, padding = at::kPadNull, compression = at::kNoCompression;
-    Buffer iv;
-    std::string log;
-    bool abort = false, abort_at_first_progress = false, gone_at_first_progress = false;
-    std::vector<std::pair<uint64_t, uint64_t>> progress;
-};
 
 std::unique_ptr<cryptSYMMETRIC> Keyed(int32_t type, TestOwner& owner, const Bytes& key) {
     auto cipher = CreateSymmetric(type);
