@@ -51,6 +51,9 @@ def expect_lines(name, lines, expected):
         match = None
         if got is not None:
             match = want.fullmatch(got) if isinstance(want, re.Pattern) else (got == want or None)
+        if got is None:
+            sys.exit('%s: the output ends before line %d (a run-time error stops the script silently), expected %r'
+                     % (name, number + 1, getattr(want, 'pattern', want)))
         if not match:
             sys.exit('%s: line %d is %r, expected %r' % (name, number + 1, got, getattr(want, 'pattern', want)))
         matches.append(match)
@@ -64,6 +67,15 @@ def check_optimized_header(name, header, length):
     stored = int.from_bytes(header[1:5], 'big')
     if stored != (-length) % 2**32 or header[5:9] != bytes(4) or header[13] != 0:
         sys.exit('%s: optimized header %s does not announce %d bytes' % (name, header.hex(), length))
+
+
+def inflate(data):
+    """The zlib stream at the start of `data` and the bytes after it; None when it does not inflate."""
+    inflater = zlib.decompressobj()
+    try:
+        return inflater.decompress(data), inflater.unused_data
+    except zlib.error:
+        return None, None
 
 
 def check_demo(ombrix, openssl, osslsigncode, work):
@@ -102,7 +114,7 @@ def check_demo(ombrix, openssl, osslsigncode, work):
     encrypted = base64.b64decode(matches[8].group(1))
     check_optimized_header('demo', encrypted[:16], len(message))
     plain = openssl_enc(openssl, 'aes-128-cbc', key, iv, encrypted[16:], pad=True, decrypt=True)
-    if zlib.decompress(plain) != message:
+    if inflate(plain) != (message, b''):
         sys.exit('demo: openssl and zlib do not restore the message from the printed ciphertext')
     check_optimized_header('demo', bytes.fromhex(matches[16].group(1)), len(file_text))
 
@@ -131,8 +143,8 @@ def check_encrypt_file(ombrix, openssl, osslsigncode, work):
     check_optimized_header('encrypt_file', encrypted[:16], len(data))
     plain = openssl_enc(openssl, 'aes-256-cbc', b'a passphrase of thirty-two bytes', b'sixteen byte IV.',
                         encrypted[16:], decrypt=True)
-    inflater = zlib.decompressobj()
-    if inflater.decompress(plain) != data or inflater.unused_data.strip(b'\0'):
+    restored, rest = inflate(plain)
+    if restored != data or rest.strip(b'\0'):
         sys.exit('encrypt_file: openssl and zlib do not restore the input from the encrypted file')
 
 
