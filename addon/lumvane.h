@@ -11,16 +11,16 @@ namespace lumvane {
 constexpr wchar_t kProductFileName[] = L"Lumvane.ini";
 constexpr wchar_t kDialogCaption[] = L"Setup - Other Kestrane! Products";
 
-// Opens a product's link on a click; `owner` is the dialog.
-using LinkOpener = void (*)(HWND owner, const std::wstring& link, int showMode, void* context);
+// Opens a product's link on a click.
+using LinkOpener = void (*)(const std::wstring& link, int showMode, void* context);
 
-// The program's opener: the shell or the ".htm" browser, and a message box naming a non-empty
-// link that neither could open.
-void OpenLinkOrExplain(HWND owner, const std::wstring& link, int showMode, void* context);
+// The program's opener: the shell or the ".htm" browser; a link that neither opens does
+// nothing visible.
+void OpenProductLink(const std::wstring& link, int showMode, void* context);
 
 // Shows the dialog modally with no owner window; returns 0 when it is closed, or -1 when it
 // could not be created. `resources` is the module holding the dialog's resources.
-INT_PTR RunDialog(HINSTANCE resources, LinkOpener opener = OpenLinkOrExplain, void* openerContext = nullptr);
+INT_PTR RunDialog(HINSTANCE resources, LinkOpener opener = OpenProductLink, void* openerContext = nullptr);
 
 // Creates the dialog modeless and visible (for hosts that run their own message loop); it
 // destroys itself when closed. Null on failure.

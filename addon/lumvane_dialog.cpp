@@ -208,7 +208,7 @@ void HandleClick(HWND dialog, DialogState& state, POINT screenPoint) {
     if (product < 0 || !state.opener) return;
     // A copy: the opener may run a message loop during which the dialog can be closed.
     const std::wstring link = state.links[static_cast<size_t>(product)];
-    state.opener(dialog, link, SW_SHOW, state.openerContext);
+    state.opener(link, SW_SHOW, state.openerContext);
 }
 
 // The header band, from the client origin across the full window width down to the top of the
@@ -323,11 +323,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void OpenLinkOrExplain(HWND owner, const std::wstring& link, int showMode, void* /*context*/) {
-    const LinkResult result = OpenLink(link, showMode);
-    if (result == LinkResult::kOpened || result == LinkResult::kEmpty) return;
-    const std::wstring text = L"The link could not be opened:\n\n" + link;
-    MessageBoxW(owner, text.c_str(), L"Lumvane", MB_OK | MB_ICONWARNING);
+void OpenProductLink(const std::wstring& link, int showMode, void* /*context*/) {
+    // A link that neither the shell nor the browser opens is left alone: nothing is shown.
+    OpenLink(link, showMode);
 }
 
 INT_PTR RunDialog(HINSTANCE resources, LinkOpener opener, void* openerContext) {

@@ -23,35 +23,43 @@ WScript.Echo "The algorithm stays type " & crypt.type
 Dim blob : Set blob = CreateObject("Kestrane.MemBlob")
 blob.Text = "Attack at dawn"
 WScript.Echo "Text """ & blob.Text & """ is hex " & blob.ToHex & " and Base64 " & blob.ToBase64
+Dim encoded : encoded = blob.ToBase64
 Dim copy : Set copy = CreateObject("Kestrane.MemBlob")
-copy.FromBase64 blob.ToBase64
+copy.FromBase64 encoded
 WScript.Echo "Decoded back from Base64: """ & copy.Text & """"
 
 ' Encrypting: choose the algorithm and mode, put the key and IV, and encrypt one blob into
 ' another. Keep the key secret; the IV must be put again before decrypting, because chained
-' modes carry it on from one operation to the next.
+' modes carry it on from one operation to the next, so UseKey puts both before each operation.
+Sub UseKey(crypt, key, iv)
+    crypt.SecretKey = key
+    crypt.InitVector = iv
+End Sub
+
+Dim key : key = "sixteen byte key"
+Dim iv : iv = "an initial value"
+Dim message : message = "Meet me at the old mill at midnight. Bring the map."
 crypt.type = 2          ' AES (128-bit key)
 crypt.Mode = 1          ' CBC
 crypt.Padding = 3       ' PKCS#7
 crypt.Compression = 1   ' zlib before encryption
-crypt.SecretKey = "sixteen byte key"
-crypt.InitVector = "an initial value"
 
 Dim plain : Set plain = CreateObject("Kestrane.MemBlob")
-plain.Text = "Meet me at the old mill at midnight. Bring the map."
+plain.Text = message
 Dim secret : Set secret = CreateObject("Kestrane.MemBlob")
+UseKey crypt, key, iv
 crypt.Encrypt plain, secret
 WScript.Echo "Encrypted (Base64): " & secret.ToBase64
 
-crypt.InitVector = "an initial value"
 Dim restored : Set restored = CreateObject("Kestrane.MemBlob")
+UseKey crypt, key, iv
 crypt.Decrypt secret, restored
 WScript.Echo "Decrypted: """ & restored.Text & """"
 
 ' A wrong key is not detected by the cipher; with compression on, the damaged data fails to
 ' decompress and the error says so.
-crypt.SecretKey = "not the right key"
-crypt.InitVector = "an initial value"
+Dim wrongKey : wrongKey = "not the right key"
+UseKey crypt, wrongKey, iv
 On Error Resume Next
 crypt.Decrypt secret, restored
 If Err.Number <> 0 Then WScript.Echo "With a wrong key: " & Err.Description
@@ -63,7 +71,8 @@ Dim digest : Set digest = CreateObject("Kestrane.MemBlob")
 plain.Text = "abc"
 crypt.Digest plain, digest
 WScript.Echo "SHA-256 of ""abc"": " & digest.ToHex
-crypt.SecretKey = "key"
+Dim hmacKey : hmacKey = "key"
+crypt.SecretKey = hmacKey
 plain.Text = "The quick brown fox jumps over the lazy dog"
 crypt.HMAC plain, digest
 WScript.Echo "HMAC-SHA256: " & digest.ToHex
@@ -92,13 +101,14 @@ Dim cert : Set cert = CreateObject("Kestrane.Certificate")
 cert.PrivateKey = pem
 Set crypt.SecretKey = cert
 crypt.type = 1101       ' RSASHA1
-plain.Text = "I owe you 100 pounds."
+Dim promise : promise = "I owe you 100 pounds."
+plain.Text = promise
 Dim signature : Set signature = CreateObject("Kestrane.MemBlob")
 crypt.Sign plain, signature
 WScript.Echo "RSA-SHA1 signature (Base64): " & Left(signature.ToBase64, 40) & "..."
-plain.Text = "I owe you 100 pounds."
+plain.Text = promise
 WScript.Echo "Signature valid: " & crypt.Verify(plain, signature)
-plain.Text = "I owe you 900 pounds."
+plain.Text = Replace(promise, "100", "900")
 WScript.Echo "Signature valid for changed text: " & crypt.Verify(plain, signature)
 
 ' Files: encrypt a file into another through two file blobs, then restore it.
@@ -111,13 +121,13 @@ Dim inFile : Set inFile = CreateObject("Kestrane.FileBlob")
 inFile.ReadOnly = True
 inFile.Filename = sourcePath
 Dim outFile : Set outFile = CreateObject("Kestrane.FileBlob")     ' a temporary file of its own
+Dim fileKey : fileKey = "file demo key 16"
 crypt.type = 2          ' AES
-crypt.SecretKey = "file demo key 16"
-crypt.InitVector = "an initial value"   ' CBC carries its chain from call to call: restart it
+UseKey crypt, fileKey, iv
 crypt.Encrypt inFile, outFile
 WScript.Echo "Encrypted file " & outFile.Filename & ": " & Left(outFile.ToHex, 32) & "..."
 Dim backFile : Set backFile = CreateObject("Kestrane.FileBlob")
-crypt.InitVector = "an initial value"
+UseKey crypt, fileKey, iv
 crypt.Decrypt outFile, backFile
 WScript.Echo "Decrypted file: " & backFile.Text
 Set inFile = Nothing
@@ -133,7 +143,10 @@ Dim program : Set program = CreateObject("Kestrane.FileBlob")
 program.ReadOnly = True
 program.Filename = fso.BuildPath(fso.GetSpecialFolder(1), "attrib.exe")
 Dim signedProgram : Set signedProgram = CreateObject("Kestrane.FileBlob")
-crypt.SignEXE program, signedProgram, "", "Ombrix demo", "https://example.invalid/"   ' no time stamp
+Dim stampUrl : stampUrl = ""     ' no time stamp; a time-stamp server's URL adds one
+Dim description : description = "Ombrix demo"
+Dim infoUrl : infoUrl = "https://example.invalid/"
+crypt.SignEXE program, signedProgram, stampUrl, description, infoUrl
 WScript.Echo "Signed " & program.Filename & " into " & signedProgram.Filename
 Dim signer : Set signer = crypt.VerifyEXE(signedProgram)
 Dim haveSigner : haveSigner = Not (signer Is Nothing)

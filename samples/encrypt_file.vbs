@@ -45,10 +45,14 @@ Sub crypt_Done()
     WScript.Echo "  done"
 End Sub
 
+' AES-256 takes 32 key bytes: a passphrase of 32 characters here. Chained modes carry the IV on
+' from one operation to the next, so it is put again before decrypting.
+Dim passphrase : passphrase = "a passphrase of thirty-two bytes"
+Dim iv : iv = "sixteen byte IV."
 crypt.type = 4             ' AES256
 crypt.Mode = 1             ' CBC
 crypt.Compression = 1      ' zlib
-crypt.SecretKey = "a passphrase of thirty-two bytes"
+crypt.SecretKey = passphrase
 
 ' The source is opened read-only; the output blob is pointed at the output file, emptied first.
 Dim source : Set source = CreateObject("Kestrane.FileBlob")
@@ -59,12 +63,12 @@ Dim target : Set target = CreateObject("Kestrane.FileBlob")
 target.Filename = outputPath
 
 WScript.Echo "Encrypting " & inputPath & " into " & outputPath
-crypt.InitVector = "sixteen byte IV."
+crypt.InitVector = iv
 crypt.Encrypt source, target
 WScript.Echo "Encrypted size: " & fso.GetFile(outputPath).Size & " bytes (input " & fso.GetFile(inputPath).Size & ")"
 
 Dim restored : Set restored = CreateObject("Kestrane.FileBlob")
 WScript.Echo "Decrypting into a temporary file"
-crypt.InitVector = "sixteen byte IV."
+crypt.InitVector = iv
 crypt.Decrypt target, restored
 WScript.Echo "Restored equals input: " & (restored.ToHex = source.ToHex)

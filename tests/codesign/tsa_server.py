@@ -18,9 +18,12 @@ The first segment of the request path chooses the behaviour:
   /status500, /status404, /garbage, /notpkcs7, /notsigned, /nosigner, /truncated,
   /endless, /trickle, /silent, /close   the failures their names say
 Every SignedData answered is also written to DIR/last_response.der.
+
+Python tests start it with `running(openssl, dir)`, a context manager that yields the port.
 """
 import argparse
 import base64
+import contextlib
 import os
 import random
 import socketserver
@@ -230,6 +233,30 @@ class Handler(socketserver.BaseRequestHandler):
             pass
         else:
             self.send(b'HTTP/1.0 404 Not Found\r\n\r\n')
+
+
+@contextlib.contextmanager
+def running(openssl, directory):
+    """This server as a child process for the duration of a with block; yields its port."""
+    os.makedirs(directory, exist_ok=True)
+    port_file = os.path.join(directory, 'port')
+    if os.path.exists(port_file):
+        os.remove(port_file)
+    server = subprocess.Popen([sys.executable, os.path.abspath(__file__), '--openssl', openssl, '--dir', directory,
+                               '--port-file', port_file])
+    try:
+        # Key and certificate generation takes a few seconds.
+        for _ in range(600):
+            if os.path.exists(port_file) or server.poll() is not None:
+                break
+            time.sleep(0.1)
+        if not os.path.exists(port_file):
+            raise RuntimeError('tsa_server.py did not start')
+        with open(port_file) as f:
+            yield int(f.read())
+    finally:
+        server.terminate()
+        server.wait()
 
 
 class Server(socketserver.ThreadingTCPServer):

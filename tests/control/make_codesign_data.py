@@ -16,7 +16,9 @@ import shutil
 import struct
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'codesign'))
+import tsa_server  # noqa: E402
 
 
 def run(*command, **kwargs):
@@ -80,29 +82,13 @@ def generate(openssl, osslsigncode, source_dir, out):
 
 def stamp_with_osslsigncode(osslsigncode, openssl, out):
     """osslsigncode -t against tsa_server.py (the tests' time-stamp server) for VerifyEXE."""
-    server_dir = os.path.join(out, 'ossl_tsa')
-    os.makedirs(server_dir, exist_ok=True)
-    port_file = os.path.join(server_dir, 'port')
-    if os.path.exists(port_file):
-        os.remove(port_file)
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'codesign', 'tsa_server.py')
-    server = subprocess.Popen([sys.executable, script, '--openssl', openssl, '--dir', server_dir,
-                               '--port-file', port_file])
-    try:
-        for _ in range(600):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.1)
-        port = open(port_file).read().strip()
+    with tsa_server.running(openssl, os.path.join(out, 'ossl_tsa')) as port:
         signed = os.path.join(out, 'osslsigncode64_stamped.exe')
         if os.path.exists(signed):
             os.remove(signed)
         run(osslsigncode, 'sign', '-certs', os.path.join(out, 'signer.pem'), '-key', os.path.join(out, 'signer.key'),
-            '-h', 'sha256', '-t', 'http://127.0.0.1:%s/ok' % port, '-in', os.path.join(out, 'unsigned64_odd.exe'),
+            '-h', 'sha256', '-t', 'http://127.0.0.1:%d/ok' % port, '-in', os.path.join(out, 'unsigned64_odd.exe'),
             '-out', signed)
-    finally:
-        server.terminate()
-        server.wait()
 
 
 def layout(data):

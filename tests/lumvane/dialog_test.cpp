@@ -18,7 +18,7 @@ struct OpenedLinks {
     std::vector<int> showModes;
 };
 
-void RecordingOpener(HWND, const std::wstring& link, int showMode, void* context) {
+void RecordingOpener(const std::wstring& link, int showMode, void* context) {
     auto* opened = static_cast<OpenedLinks*>(context);
     opened->links.push_back(link);
     opened->showModes.push_back(showMode);
