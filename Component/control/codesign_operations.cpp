@@ -74,7 +74,8 @@ bool SameObject(IUnknown* first, IUnknown* second) {
 
 }  // namespace
 
-STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description, VARIANT url) {
+STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
+                              VARIANT url) try {
     if (!data || !out_blob) return E_INVALIDARG;
     ComPtr<IBlob> input, output;
     if (!QueryBlob(data, input) || !QueryBlob(out_blob, output)) return Error(kErrNotABlob);
@@ -129,9 +130,9 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
     // A blob's own failure comes back as it is; the blob reported it.
     if (code < 0) return static_cast<HRESULT>(code);
     return Error(code);
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) {
+STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
     if (certificate) *certificate = nullptr;
     if (!data) return E_INVALIDARG;
     ComPtr<IBlob> input;
@@ -154,6 +155,6 @@ STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) {
         *certificate = object.Detach();
     }
     return result();
-}
+} COM_CATCH
 
 }  // namespace ombrix
