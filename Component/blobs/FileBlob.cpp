@@ -145,7 +145,7 @@ int32_t CFileBlob::WritableCode() const {
 
 // IFileBlob ---------------------------------------------------------------------------------
 
-STDMETHODIMP CFileBlob::get_Filename(BSTR* value) {
+STDMETHODIMP CFileBlob::get_Filename(BSTR* value) try {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (file_name_.Get()) {
@@ -154,9 +154,9 @@ STDMETHODIMP CFileBlob::get_Filename(BSTR* value) {
         *value = copy.Detach();
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::put_Filename(BSTR value) {
+STDMETHODIMP CFileBlob::put_Filename(BSTR value) try {
     com::Bstr new_name;
     if (SysStringLen(value) != 0) {
         new_name = com::Bstr::Copy(value);
@@ -174,20 +174,20 @@ STDMETHODIMP CFileBlob::put_Filename(BSTR value) {
     }
     if (file_name_.Empty() || !OpenFile()) return Error(kErrFileNotFound);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::get_AutoDelete(VARIANT_BOOL* value) {
+STDMETHODIMP CFileBlob::get_AutoDelete(VARIANT_BOOL* value) try {
     if (!value) return E_POINTER;
     *value = com::ToVariantBool(auto_delete_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::put_AutoDelete(VARIANT_BOOL value) {
+STDMETHODIMP CFileBlob::put_AutoDelete(VARIANT_BOOL value) try {
     auto_delete_ = value != 0;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::get_Text(BSTR* value) {
+STDMETHODIMP CFileBlob::get_Text(BSTR* value) try {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (!Loaded()) return Error(kErrFileNotFound);
@@ -197,15 +197,15 @@ STDMETHODIMP CFileBlob::get_Text(BSTR* value) {
     bool out_of_memory = false;
     *value = BytesToText(range.Data(), range.Length(), &out_of_memory);
     return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::put_Text(BSTR value) {
+STDMETHODIMP CFileBlob::put_Text(BSTR value) try {
     if (const int32_t code = WritableCode()) return Error(code);
     Buffer bytes;
     if (AppendTextBytes(value, bytes) < 0) return Error(kErrOutOfMemory);
     const int32_t code = WriteAll(bytes.Data(), bytes.Length(), kMemberWriteChunk);
     return code ? Error(code) : S_OK;
-}
+} COM_CATCH
 
 HRESULT CFileBlob::EncodeRange(cryptTRANSFORM& transform, BSTR* value) {
     if (!value) return E_POINTER;
@@ -226,12 +226,12 @@ HRESULT CFileBlob::DecodeAndWrite(cryptTRANSFORM& transform, BSTR data) {
     return code ? Error(code) : S_OK;
 }
 
-STDMETHODIMP CFileBlob::ToBase64(BSTR* value) { return EncodeRange(base64_, value); }
-STDMETHODIMP CFileBlob::ToHex(BSTR* value) { return EncodeRange(hex_, value); }
-STDMETHODIMP CFileBlob::FromBase64(BSTR data) { return DecodeAndWrite(base64_, data); }
-STDMETHODIMP CFileBlob::FromHex(BSTR data) { return DecodeAndWrite(hex_, data); }
+STDMETHODIMP CFileBlob::ToBase64(BSTR* value) try { return EncodeRange(base64_, value); } COM_CATCH
+STDMETHODIMP CFileBlob::ToHex(BSTR* value) try { return EncodeRange(hex_, value); } COM_CATCH
+STDMETHODIMP CFileBlob::FromBase64(BSTR data) try { return DecodeAndWrite(base64_, data); } COM_CATCH
+STDMETHODIMP CFileBlob::FromHex(BSTR data) try { return DecodeAndWrite(hex_, data); } COM_CATCH
 
-STDMETHODIMP CFileBlob::ToArray(SAFEARRAY** value) {
+STDMETHODIMP CFileBlob::ToArray(SAFEARRAY** value) try {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (!Loaded()) return Error(kErrFileNotFound);
@@ -241,7 +241,7 @@ STDMETHODIMP CFileBlob::ToArray(SAFEARRAY** value) {
     if (!array.Get()) return Error(kErrOutOfMemory);
     *value = array.Detach();
     return S_OK;
-}
+} COM_CATCH
 
 HRESULT CFileBlob::WriteArray(SAFEARRAY* array, uint32_t chunk) {
     if (SafeArrayGetElemsize(array) != 1) return DISP_E_TYPEMISMATCH;
@@ -253,19 +253,19 @@ HRESULT CFileBlob::WriteArray(SAFEARRAY* array, uint32_t chunk) {
     return code ? Error(code) : S_OK;
 }
 
-STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) {
+STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) try {
     if (!data_array || !*data_array) return E_POINTER;
     if (const int32_t code = WritableCode()) return Error(code);
     return WriteArray(*data_array, kMemberWriteChunk);
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) {
+STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) try {
     if (!value) return E_POINTER;
     *value = com::ToVariantBool(read_only_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::put_ReadOnly(VARIANT_BOOL value) {
+STDMETHODIMP CFileBlob::put_ReadOnly(VARIANT_BOOL value) try {
     if (!Loaded()) return Error(kErrFileNotFound);
     const bool wanted = value != 0;
     file_.Reset();
@@ -274,9 +274,9 @@ STDMETHODIMP CFileBlob::put_ReadOnly(VARIANT_BOOL value) {
     MoveTo(0);
     if (!wanted && read_only_) return Error(kErrFileBlobReopenFailed);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::FromStream(IStream* stream) {
+STDMETHODIMP CFileBlob::FromStream(IStream* stream) try {
     if (!stream) return E_INVALIDARG;
     // Without a file there is nothing to write to: the stream is left untouched.
     if (!Loaded()) return S_OK;
@@ -296,9 +296,9 @@ STDMETHODIMP CFileBlob::FromStream(IStream* stream) {
     }
     SecureZero(chunk.get(), kStreamChunk);
     return code ? Error(code) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::ToStream(IStream* stream) {
+STDMETHODIMP CFileBlob::ToStream(IStream* stream) try {
     if (!stream) return E_INVALIDARG;
     if (!Loaded()) return S_OK;
     const int64_t begin = WindowBegin();
@@ -317,13 +317,13 @@ STDMETHODIMP CFileBlob::ToStream(IStream* stream) {
     }
     SecureZero(chunk.get(), kReadChunk);
     return result;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::get_StartPos(LONG* value) {
+STDMETHODIMP CFileBlob::get_StartPos(LONG* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<LONG>(static_cast<uint32_t>(window_start_));
     return S_OK;
-}
+} COM_CATCH
 
 HRESULT CFileBlob::PutWindowEdge(int64_t& edge, LONG value) {
     if (!Loaded()) return Error(kErrFileBlobNotLoaded);
@@ -333,21 +333,21 @@ HRESULT CFileBlob::PutWindowEdge(int64_t& edge, LONG value) {
     return S_OK;
 }
 
-STDMETHODIMP CFileBlob::put_StartPos(LONG value) {
+STDMETHODIMP CFileBlob::put_StartPos(LONG value) try {
     const HRESULT hr = PutWindowEdge(window_start_, value);
     if (SUCCEEDED(hr)) MoveTo(WindowBegin());
     return hr;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::get_EndPos(LONG* value) {
+STDMETHODIMP CFileBlob::get_EndPos(LONG* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<LONG>(static_cast<uint32_t>(window_end_));
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::put_EndPos(LONG value) { return PutWindowEdge(window_end_, value); }
+STDMETHODIMP CFileBlob::put_EndPos(LONG value) try { return PutWindowEdge(window_end_, value); } COM_CATCH
 
-STDMETHODIMP CFileBlob::ToInt(LONG* value) {
+STDMETHODIMP CFileBlob::ToInt(LONG* value) try {
     if (!value) return E_POINTER;
     if (!Loaded()) return Error(kErrFileNotFound);
     // Only the first four bytes are needed; the position then ends where a read of the whole
@@ -358,11 +358,11 @@ STDMETHODIMP CFileBlob::ToInt(LONG* value) {
     if (FileSize(&size)) MoveTo(std::max(WindowBegin(), std::min(WindowEnd(), size)));
     if (head.Length()) *value = LittleEndianInt(head.Data(), head.Length());
     return S_OK;
-}
+} COM_CATCH
 
 // IBlob -------------------------------------------------------------------------------------
 
-STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
+STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) try {
     if (!data_array) return Error(E_POINTER);
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     int64_t count = std::max<LONG>(read_count, 0);
@@ -411,26 +411,27 @@ STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) {
     }
     *data_array = array.Detach();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) {
+STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) try {
     if (!data_array || !*data_array) return Error(E_POINTER);
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     if (read_only_) return Error(kErrFileBlobReadOnly);
     return WriteArray(*data_array, kDirectChunk);
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
+STDMETHODIMP CFileBlob::Seek(LONG offset, LONG origin, LONG* new_position) try {
     return Seek64(0, offset, origin, nullptr, new_position);
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::SetSize(LONG size) { return SetSize64(0, size); }
+STDMETHODIMP CFileBlob::SetSize(LONG size) try { return SetSize64(0, size); } COM_CATCH
 
 // IBlob64 -----------------------------------------------------------------------------------
 
 // The end as Seek sees it is the window end (EndPos + 1) or the file end, whichever comes
 // first; a resulting position is kept inside the window.
-STDMETHODIMP CFileBlob::Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi, LONG* new_position) {
+STDMETHODIMP CFileBlob::Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi,
+                               LONG* new_position) try {
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     const int64_t distance = Join(offset_hi, offset);
     int64_t base = 0;
@@ -455,14 +456,14 @@ STDMETHODIMP CFileBlob::Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* n
     if (new_position) *new_position = static_cast<LONG>(static_cast<uint32_t>(reported));
     if (new_position_hi) *new_position_hi = static_cast<LONG>(static_cast<uint32_t>(reported >> 32));
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CFileBlob::SetSize64(LONG size_hi, LONG size_lo) {
+STDMETHODIMP CFileBlob::SetSize64(LONG size_hi, LONG size_lo) try {
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     if (read_only_) return Error(kErrFileBlobReadOnly);
     const int64_t size = Join(size_hi, size_lo);
     if (size < 0 || !MoveTo(size) || !SetEndOfFile(file_.Get())) return Error(kErrWriteFault);
     return S_OK;
-}
+} COM_CATCH
 
 }  // namespace ombrix

@@ -37,7 +37,7 @@ HRESULT AppendArray(SAFEARRAY** data_array, Buffer& buffer, bool* out_of_memory)
 
 HRESULT CMemBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
 
-STDMETHODIMP CMemBlob::get_Text(BSTR* value) {
+STDMETHODIMP CMemBlob::get_Text(BSTR* value) try {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (storage_.Length() == 0) return S_OK;
@@ -46,16 +46,16 @@ STDMETHODIMP CMemBlob::get_Text(BSTR* value) {
     bool out_of_memory = false;
     *value = BytesToText(storage_.Data(), storage_.Length(), &out_of_memory);
     return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::put_Text(BSTR value) {
+STDMETHODIMP CMemBlob::put_Text(BSTR value) try {
     storage_.Clear();
     if (AppendTextBytes(value, storage_) < 0) {
         storage_.Clear();
         return Error(kErrOutOfMemory);
     }
     return S_OK;
-}
+} COM_CATCH
 
 HRESULT CMemBlob::EncodeContent(cryptTRANSFORM& transform, BSTR* value) {
     if (!value) return E_POINTER;
@@ -74,20 +74,20 @@ HRESULT CMemBlob::DecodeContent(cryptTRANSFORM& transform, BSTR data) {
     return Error(code);
 }
 
-STDMETHODIMP CMemBlob::ToBase64(BSTR* value) { return EncodeContent(base64_, value); }
-STDMETHODIMP CMemBlob::ToHex(BSTR* value) { return EncodeContent(hex_, value); }
-STDMETHODIMP CMemBlob::FromBase64(BSTR data) { return DecodeContent(base64_, data); }
-STDMETHODIMP CMemBlob::FromHex(BSTR data) { return DecodeContent(hex_, data); }
+STDMETHODIMP CMemBlob::ToBase64(BSTR* value) try { return EncodeContent(base64_, value); } COM_CATCH
+STDMETHODIMP CMemBlob::ToHex(BSTR* value) try { return EncodeContent(hex_, value); } COM_CATCH
+STDMETHODIMP CMemBlob::FromBase64(BSTR data) try { return DecodeContent(base64_, data); } COM_CATCH
+STDMETHODIMP CMemBlob::FromHex(BSTR data) try { return DecodeContent(hex_, data); } COM_CATCH
 
-STDMETHODIMP CMemBlob::ToArray(SAFEARRAY** value) {
+STDMETHODIMP CMemBlob::ToArray(SAFEARRAY** value) try {
     if (!value) return E_POINTER;
     com::SafeArray array = com::SafeArray::Bytes(storage_.Data(), storage_.Length());
     if (!array.Get()) return Error(kErrOutOfMemory);
     *value = array.Detach();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::FromArray(SAFEARRAY** data_array) {
+STDMETHODIMP CMemBlob::FromArray(SAFEARRAY** data_array) try {
     if (!data_array || !*data_array) return E_POINTER;
     storage_.Clear();
     bool out_of_memory = false;
@@ -98,7 +98,7 @@ STDMETHODIMP CMemBlob::FromArray(SAFEARRAY** data_array) {
         return Error(kErrOutOfMemory);
     }
     return S_OK;
-}
+} COM_CATCH
 
 HRESULT CMemBlob::ImportFile(BSTR filename, LONG start, LONG length, bool whole_file) {
     storage_.Clear();
@@ -127,14 +127,14 @@ HRESULT CMemBlob::ImportFile(BSTR filename, LONG start, LONG length, bool whole_
     return S_OK;
 }
 
-STDMETHODIMP CMemBlob::FromFile(BSTR filename) { return ImportFile(filename, 0, 0, true); }
+STDMETHODIMP CMemBlob::FromFile(BSTR filename) try { return ImportFile(filename, 0, 0, true); } COM_CATCH
 
-STDMETHODIMP CMemBlob::FromFilePart(BSTR filename, LONG start, LONG length) {
+STDMETHODIMP CMemBlob::FromFilePart(BSTR filename, LONG start, LONG length) try {
     return ImportFile(filename, start, length, false);
-}
+} COM_CATCH
 
 // Every write is checked: a full disk must not leave a silently truncated file behind a success.
-STDMETHODIMP CMemBlob::ToFile(BSTR filename) {
+STDMETHODIMP CMemBlob::ToFile(BSTR filename) try {
     FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrWriteFault);
@@ -148,9 +148,9 @@ STDMETHODIMP CMemBlob::ToFile(BSTR filename) {
         remaining -= chunk;
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::FromStream(IStream* stream) {
+STDMETHODIMP CMemBlob::FromStream(IStream* stream) try {
     if (!stream) return E_INVALIDARG;
     storage_.Clear();
     std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kWriteChunk]);
@@ -169,20 +169,20 @@ STDMETHODIMP CMemBlob::FromStream(IStream* stream) {
     }
     SecureZero(chunk.get(), kWriteChunk);
     return result;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::ToStream(IStream* stream) {
+STDMETHODIMP CMemBlob::ToStream(IStream* stream) try {
     if (!stream) return E_INVALIDARG;
     return stream->Write(storage_.Data(), storage_.Length(), nullptr);
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::ToInt(LONG* value) {
+STDMETHODIMP CMemBlob::ToInt(LONG* value) try {
     if (!value) return E_POINTER;
     if (storage_.Length()) *value = LittleEndianInt(storage_.Data(), storage_.Length());
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::Read(LONG read_count, SAFEARRAY** data_array) {
+STDMETHODIMP CMemBlob::Read(LONG read_count, SAFEARRAY** data_array) try {
     if (!data_array) return E_POINTER;
     uint32_t count = static_cast<uint32_t>(read_count);
     if (count > storage_.Length()) count = storage_.Length();
@@ -191,27 +191,27 @@ STDMETHODIMP CMemBlob::Read(LONG read_count, SAFEARRAY** data_array) {
     storage_.Consume(count);
     *data_array = array.Detach();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::Write(SAFEARRAY** data_array) {
+STDMETHODIMP CMemBlob::Write(SAFEARRAY** data_array) try {
     bool out_of_memory = false;
     const HRESULT hr = AppendArray(data_array, storage_, &out_of_memory);
     if (FAILED(hr)) return hr;
     return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::ReadInto(uint32_t count, Buffer* into) {
+STDMETHODIMP CMemBlob::ReadInto(uint32_t count, Buffer* into) try {
     if (!into) return E_POINTER;
     count = std::min(count, storage_.Length());
     if (count && !into->Append(storage_.Data(), count)) return E_OUTOFMEMORY;
     storage_.Consume(count);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::WriteFrom(const uint8_t* bytes, uint32_t count) {
+STDMETHODIMP CMemBlob::WriteFrom(const uint8_t* bytes, uint32_t count) try {
     if (count && !bytes) return E_POINTER;
     return storage_.Append(bytes, count) ? S_OK : Error(kErrOutOfMemory);
-}
+} COM_CATCH
 
 void CMemBlob::ReserveForWrites(uint32_t count) {
     if (storage_.AppendSpace(count)) storage_.ConsumeEnd(count);
@@ -219,7 +219,7 @@ void CMemBlob::ReserveForWrites(uint32_t count) {
 
 // Positions count from the start of the storage array. An absolute position outside the
 // content window is refused, since the bytes there are not the blob's.
-STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
+STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) try {
     switch (origin) {
         case 0: {
             const uint32_t position = static_cast<uint32_t>(offset);
@@ -233,9 +233,9 @@ STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
     }
     if (new_position) *new_position = static_cast<LONG>(storage_.ReadOffset());
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CMemBlob::SetSize(LONG size) {
+STDMETHODIMP CMemBlob::SetSize(LONG size) try {
     const uint32_t new_end = static_cast<uint32_t>(size);
     storage_.SetReadOffset(0);
     if (storage_.EndOffset() >= new_end) {
@@ -245,6 +245,6 @@ STDMETHODIMP CMemBlob::SetSize(LONG size) {
         return E_OUTOFMEMORY;
     }
     return S_OK;
-}
+} COM_CATCH
 
 }  // namespace ombrix

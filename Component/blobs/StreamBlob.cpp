@@ -68,7 +68,7 @@ HRESULT CStreamBlob::Truncate() {
     return FAILED(moved) ? moved : hr;
 }
 
-STDMETHODIMP CStreamBlob::get_Text(BSTR* value) {
+STDMETHODIMP CStreamBlob::get_Text(BSTR* value) try {
     if (!stream_) return Error(kErrNoStream);
     if (!value) return E_POINTER;
     *value = nullptr;
@@ -78,9 +78,9 @@ STDMETHODIMP CStreamBlob::get_Text(BSTR* value) {
     bool out_of_memory = false;
     *value = BytesToText(content.Data(), content.Length(), &out_of_memory);
     return out_of_memory ? Error(kErrOutOfMemory) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::put_Text(BSTR value) {
+STDMETHODIMP CStreamBlob::put_Text(BSTR value) try {
     if (!stream_) return Error(kErrNoStream);
     Buffer bytes;
     if (AppendTextBytes(value, bytes) < 0) return Error(kErrOutOfMemory);
@@ -90,7 +90,7 @@ STDMETHODIMP CStreamBlob::put_Text(BSTR value) {
     // Written over the start without truncation: a longer old content keeps its tail.
     if (length) stream_->Write(bytes.Data(), length, nullptr);
     return S_OK;
-}
+} COM_CATCH
 
 HRESULT CStreamBlob::EncodeContent(cryptTRANSFORM& transform, BSTR* value) {
     if (!stream_) return Error(kErrNoStream);
@@ -116,12 +116,12 @@ HRESULT CStreamBlob::DecodeContent(cryptTRANSFORM& transform, BSTR data) {
     return hr;
 }
 
-STDMETHODIMP CStreamBlob::ToBase64(BSTR* value) { return EncodeContent(base64_, value); }
-STDMETHODIMP CStreamBlob::ToHex(BSTR* value) { return EncodeContent(hex_, value); }
-STDMETHODIMP CStreamBlob::FromBase64(BSTR data) { return DecodeContent(base64_, data); }
-STDMETHODIMP CStreamBlob::FromHex(BSTR data) { return DecodeContent(hex_, data); }
+STDMETHODIMP CStreamBlob::ToBase64(BSTR* value) try { return EncodeContent(base64_, value); } COM_CATCH
+STDMETHODIMP CStreamBlob::ToHex(BSTR* value) try { return EncodeContent(hex_, value); } COM_CATCH
+STDMETHODIMP CStreamBlob::FromBase64(BSTR data) try { return DecodeContent(base64_, data); } COM_CATCH
+STDMETHODIMP CStreamBlob::FromHex(BSTR data) try { return DecodeContent(hex_, data); } COM_CATCH
 
-STDMETHODIMP CStreamBlob::ToArray(SAFEARRAY** value) {
+STDMETHODIMP CStreamBlob::ToArray(SAFEARRAY** value) try {
     if (!stream_) return Error(kErrNoStream);
     if (!value) return E_POINTER;
     *value = nullptr;
@@ -131,11 +131,11 @@ STDMETHODIMP CStreamBlob::ToArray(SAFEARRAY** value) {
     if (!array.Get()) return Error(kErrOutOfMemory);
     *value = array.Detach();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::FromArray(SAFEARRAY** data_array) { return Write(data_array); }
+STDMETHODIMP CStreamBlob::FromArray(SAFEARRAY** data_array) try { return Write(data_array); } COM_CATCH
 
-STDMETHODIMP CStreamBlob::FromFile(BSTR filename) {
+STDMETHODIMP CStreamBlob::FromFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
     // The file is opened first: a wrong name must not cost the stream its content.
     FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -152,9 +152,9 @@ STDMETHODIMP CStreamBlob::FromFile(BSTR filename) {
         const HRESULT hr = WriteAll(chunk.bytes.get(), got);
         if (FAILED(hr)) return hr;
     }
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::ToFile(BSTR filename) {
+STDMETHODIMP CStreamBlob::ToFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
     FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -176,30 +176,30 @@ STDMETHODIMP CStreamBlob::ToFile(BSTR filename) {
         if (FAILED(hr)) return hr;
         if (got == 0) return moved;
     }
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::get_Stream(IStream** value) {
+STDMETHODIMP CStreamBlob::get_Stream(IStream** value) try {
     if (!value) return E_POINTER;
     *value = stream_.Get();
     if (*value) (*value)->AddRef();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::putref_Stream(IStream* value) {
+STDMETHODIMP CStreamBlob::putref_Stream(IStream* value) try {
     stream_ = value;  // adds a reference to the new stream, then releases the old one
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::ToInt(LONG* value) {
+STDMETHODIMP CStreamBlob::ToInt(LONG* value) try {
     if (!stream_) return Error(kErrNoStream);
     if (!value) return E_POINTER;
     Buffer content;
     if (const int32_t code = ReadWholeStream(content)) return Error(code);
     if (content.Length()) *value = LittleEndianInt(content.Data(), content.Length());
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::Read(LONG read_count, SAFEARRAY** data_array) {
+STDMETHODIMP CStreamBlob::Read(LONG read_count, SAFEARRAY** data_array) try {
     if (!stream_) return Error(kErrNoStream);
     if (!data_array) return E_POINTER;
     *data_array = nullptr;
@@ -217,9 +217,9 @@ STDMETHODIMP CStreamBlob::Read(LONG read_count, SAFEARRAY** data_array) {
     SecureZero(space.get(), got);
     if (SUCCEEDED(hr) && !*data_array) return E_FAIL;
     return hr;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::Write(SAFEARRAY** data_array) {
+STDMETHODIMP CStreamBlob::Write(SAFEARRAY** data_array) try {
     if (!stream_) return Error(kErrNoStream);
     if (!data_array || !*data_array) return E_POINTER;
     SAFEARRAY* array = *data_array;
@@ -232,9 +232,9 @@ STDMETHODIMP CStreamBlob::Write(SAFEARRAY** data_array) {
     com::SafeArrayAccess access(array);
     if (!access.Ok()) return E_FAIL;
     return WriteAll(access.Data(), count);
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
+STDMETHODIMP CStreamBlob::Seek(LONG offset, LONG origin, LONG* new_position) try {
     if (!stream_) return Error(kErrNoStream);
     LARGE_INTEGER move{};
     move.QuadPart = static_cast<uint32_t>(offset);  // the offset counts as unsigned
@@ -245,13 +245,13 @@ STDMETHODIMP CStreamBlob::Seek(LONG offset, LONG origin, LONG* new_position) {
     if (position.QuadPart > 0xFFFFFFFFull) return Error(ERROR_ARITHMETIC_OVERFLOW);
     if (new_position) *new_position = static_cast<LONG>(position.LowPart);
     return hr;
-}
+} COM_CATCH
 
-STDMETHODIMP CStreamBlob::SetSize(LONG size) {
+STDMETHODIMP CStreamBlob::SetSize(LONG size) try {
     if (!stream_) return Error(kErrNoStream);
     ULARGE_INTEGER new_size{};
     new_size.QuadPart = static_cast<uint32_t>(size);
     return stream_->SetSize(new_size);
-}
+} COM_CATCH
 
 }  // namespace ombrix

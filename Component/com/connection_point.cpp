@@ -18,14 +18,14 @@ public:
         ModuleUnlock();
     }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override try {
         if (!result) return E_POINTER;
         *result = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(Enum))) return E_NOINTERFACE;
         *result = static_cast<Enum*>(this);
         AddRef();
         return S_OK;
-    }
+    } COM_CATCH
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = InterlockedDecrement(&refs_);
@@ -33,7 +33,7 @@ public:
         return left;
     }
 
-    STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
+    STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override try {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG done = 0;
         while (done < count && position_ < items_.size()) {
@@ -43,24 +43,24 @@ public:
         }
         if (fetched) *fetched = done;
         return done == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
+    } COM_CATCH
+    STDMETHODIMP Skip(ULONG count) override try {
         const size_t left = items_.size() - position_;
         position_ += std::min<size_t>(count, left);
         return count <= left ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
+    } COM_CATCH
+    STDMETHODIMP Reset() override try {
         position_ = 0;
         return S_OK;
-    }
-    STDMETHODIMP Clone(Enum** result) override {
+    } COM_CATCH
+    STDMETHODIMP Clone(Enum** result) override try {
         if (!result) return E_POINTER;
         auto* clone = new (std::nothrow) Enumerator(items_);
         *result = clone;
         if (!clone) return E_OUTOFMEMORY;
         clone->position_ = position_;
         return S_OK;
-    }
+    } COM_CATCH
 
 private:
     LONG refs_ = 1;
@@ -102,8 +102,13 @@ void ConnectionPoint::Invoke(DISPID id, const LONG* arguments, UINT count) {
     DISPPARAMS params{count ? args : nullptr, nullptr, count, 0};
 
     // Work on a held copy: a sink may advise, unadvise or drop the container while it runs.
+    // Without memory for the copy the event is not delivered; the caller's work goes on.
     std::vector<IDispatch*> targets;
-    targets.reserve(sinks_.size());
+    try {
+        targets.reserve(sinks_.size());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     for (auto& sink : sinks_) {
         sink.dispatch->AddRef();
         targets.push_back(sink.dispatch);
@@ -117,33 +122,33 @@ void ConnectionPoint::Invoke(DISPID id, const LONG* arguments, UINT count) {
     for (IDispatch* target : targets) target->Release();
 }
 
-STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** result) {
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** result) try {
     if (!result) return E_POINTER;
     *result = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
     *result = static_cast<IConnectionPoint*>(this);
     AddRef();
     return S_OK;
-}
+} COM_CATCH
 
 STDMETHODIMP_(ULONG) ConnectionPoint::AddRef() { return container_.HoldReference(); }
 
 STDMETHODIMP_(ULONG) ConnectionPoint::Release() { return container_.ControllingUnknown()->Release(); }
 
-STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) try {
     if (!iid) return E_POINTER;
     *iid = iid_;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) try {
     if (!container) return E_POINTER;
     *container = &container_interface_;
     container_interface_.AddRef();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) try {
     if (!cookie) return E_POINTER;
     *cookie = 0;
     if (!sink) return E_POINTER;
@@ -161,41 +166,33 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     }
     *cookie = next_cookie_++;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) try {
     auto found = std::find_if(sinks_.begin(), sinks_.end(), [cookie](const Sink& s) { return s.cookie == cookie; });
     if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
     IDispatch* dispatch = found->dispatch;
     sinks_.erase(found);
     dispatch->Release();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) {
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) try {
     if (!connections) return E_POINTER;
     *connections = nullptr;
     std::vector<CONNECTDATA> items;
-    try {
-        for (auto& sink : sinks_) items.push_back({sink.dispatch, sink.cookie});
-        return MakeEnumerator<IEnumConnections, CONNECTDATA, ConnectDataTraits>(std::move(items), connections);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+    for (auto& sink : sinks_) items.push_back({sink.dispatch, sink.cookie});
+    return MakeEnumerator<IEnumConnections, CONNECTDATA, ConnectDataTraits>(std::move(items), connections);
+} COM_CATCH
 
-STDMETHODIMP ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints** points) {
+STDMETHODIMP ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints** points) try {
     if (!points) return E_POINTER;
     *points = nullptr;
-    try {
-        std::vector<IConnectionPoint*> items(ConnectionPoints().begin(), ConnectionPoints().end());
-        return MakeEnumerator<IEnumConnectionPoints, IConnectionPoint*, PointTraits>(std::move(items), points);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+    std::vector<IConnectionPoint*> items(ConnectionPoints().begin(), ConnectionPoints().end());
+    return MakeEnumerator<IEnumConnectionPoints, IConnectionPoint*, PointTraits>(std::move(items), points);
+} COM_CATCH
 
-STDMETHODIMP ConnectionPointContainerImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
+STDMETHODIMP ConnectionPointContainerImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) try {
     if (!point) return E_POINTER;
     *point = nullptr;
     for (ConnectionPoint* candidate : ConnectionPoints()) {
@@ -206,6 +203,6 @@ STDMETHODIMP ConnectionPointContainerImpl::FindConnectionPoint(REFIID riid, ICon
         }
     }
     return CONNECT_E_NOCONNECTION;
-}
+} COM_CATCH
 
 }  // namespace com

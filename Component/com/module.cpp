@@ -39,14 +39,14 @@ class ClassFactory final : public IClassFactory {
 public:
     explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override try {
         if (!result) return E_POINTER;
         *result = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
         *result = static_cast<IClassFactory*>(this);
         AddRef();
         return S_OK;
-    }
+    } COM_CATCH
     STDMETHODIMP_(ULONG) AddRef() override {
         const LONG refs = InterlockedIncrement(&refs_);
         if (refs == 2) ModuleLock();
@@ -58,12 +58,12 @@ public:
         if (refs == 0) delete this;
         return refs;
     }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** result) override {
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** result) override try {
         return create_(outer, riid, result);
-    }
+    } COM_CATCH
     // An unlock without a matching lock is refused: it would release a lock held by a live
     // object and let the module unload under it.
-    STDMETHODIMP LockServer(BOOL lock) override {
+    STDMETHODIMP LockServer(BOOL lock) override try {
         if (lock) {
             ++g_server_locks;
             ModuleLock();
@@ -75,7 +75,7 @@ public:
         } while (!g_server_locks.compare_exchange_weak(held, held - 1));
         ModuleUnlock();
         return S_OK;
-    }
+    } COM_CATCH
 
 private:
     CreateFunction create_;

@@ -15,6 +15,15 @@
 //   };
 //
 // and instantiated only as com::ComObject<CThing>, which supplies IUnknown.
+//
+// No C++ exception may leave the module through a COM call: the body of every interface method
+// (IUnknown's AddRef and Release aside) is a function-try-block ended by COM_CATCH,
+//
+//   STDMETHODIMP CThing::Method(...) try {
+//       ...
+//   } COM_CATCH
+//
+// which answers E_OUTOFMEMORY for std::bad_alloc and E_UNEXPECTED for any other exception.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +32,15 @@
 
 #include <new>
 #include <span>
+#include <utility>
+
+#define COM_CATCH                       \
+    catch (const std::bad_alloc&) {     \
+        return E_OUTOFMEMORY;           \
+    }                                   \
+    catch (...) {                       \
+        return E_UNEXPECTED;            \
+    }
 
 #include "com/variant_reference.h"
 
@@ -91,38 +109,33 @@ class ComObject final : public Class {
 public:
     // Creates an object and returns it for riid. With an outer object only IID_IUnknown may be
     // requested, and the result is the new object's non-delegating unknown.
-    static HRESULT Create(IUnknown* outer, REFIID riid, void** result) {
+    // A constructor or FinalConstruct that throws leaves no object behind.
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** result) try {
         if (!result) return E_POINTER;
         *result = nullptr;
         if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-        auto* object = new (std::nothrow) ComObject(outer);
-        if (!object) return E_OUTOFMEMORY;
-        object->inner_.AddRef();
-        HRESULT hr = object->FinalConstruct();
-        if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(riid, result);
-        object->inner_.Release();
+        Creation created(outer);
+        if (!created.object) return E_OUTOFMEMORY;
+        HRESULT hr = created.object->FinalConstruct();
+        if (SUCCEEDED(hr)) hr = created.object->inner_.QueryInterface(riid, result);
         return hr;
-    }
+    } COM_CATCH
 
     // Creates a plain object; the caller owns one reference and drops it with Release.
-    static HRESULT CreateInstance(ComObject** result) {
+    static HRESULT CreateInstance(ComObject** result) try {
         if (!result) return E_POINTER;
         *result = nullptr;
-        auto* object = new (std::nothrow) ComObject(nullptr);
-        if (!object) return E_OUTOFMEMORY;
-        object->inner_.AddRef();
-        const HRESULT hr = object->FinalConstruct();
-        if (FAILED(hr)) {
-            object->inner_.Release();
-            return hr;
-        }
-        *result = object;
+        Creation created(nullptr);
+        if (!created.object) return E_OUTOFMEMORY;
+        const HRESULT hr = created.object->FinalConstruct();
+        if (FAILED(hr)) return hr;
+        *result = std::exchange(created.object, nullptr);
         return S_OK;
-    }
+    } COM_CATCH
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override try {
         return this->outer_ ? this->outer_->QueryInterface(riid, result) : inner_.QueryInterface(riid, result);
-    }
+    } COM_CATCH
     STDMETHODIMP_(ULONG) AddRef() override { return this->outer_ ? this->outer_->AddRef() : inner_.AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return this->outer_ ? this->outer_->Release() : inner_.Release(); }
 
@@ -138,7 +151,7 @@ private:
     // The non-delegating unknown that owns the reference count.
     struct Inner final : IUnknown {
         explicit Inner(ComObject* owner) : owner(owner) {}
-        STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        STDMETHODIMP QueryInterface(REFIID riid, void** result) override try {
             if (!result) return E_POINTER;
             *result = nullptr;
             if (IsEqualIID(riid, IID_IUnknown)) {
@@ -154,7 +167,7 @@ private:
             }
             static_cast<IUnknown*>(*result)->AddRef();
             return S_OK;
-        }
+        } COM_CATCH
         STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&owner->refs_)); }
         STDMETHODIMP_(ULONG) Release() override {
             const LONG left = InterlockedDecrement(&owner->refs_);
@@ -168,6 +181,20 @@ private:
         ComObject* owner;
     };
 
+    // A new object with its creation reference, which goes with the holder unless the object is
+    // taken out: an object that fails (or throws) in FinalConstruct is destroyed.
+    struct Creation {
+        explicit Creation(IUnknown* outer) : object(new (std::nothrow) ComObject(outer)) {
+            if (object) object->inner_.AddRef();
+        }
+        Creation(const Creation&) = delete;
+        Creation& operator=(const Creation&) = delete;
+        ~Creation() {
+            if (object) object->inner_.Release();
+        }
+        ComObject* object;
+    };
+
     // Object identity when not aggregated: the first interface of the map.
     void* IdentityPointer() { return Class::InterfaceMap()[0].cast(this); }
 
@@ -178,27 +205,27 @@ private:
 template <class I>
 class DispatchImpl : public I {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override try {
         if (!count) return E_POINTER;
         *count = 1;
         return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    } COM_CATCH
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override try {
         if (!info) return E_POINTER;
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
         return com::GetTypeInfo(__uuidof(I), info);
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    } COM_CATCH
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override try {
         ITypeInfo* info = nullptr;
         HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
         if (FAILED(hr)) return hr;
         hr = info->GetIDsOfNames(names, count, ids);
         info->Release();
         return hr;
-    }
+    } COM_CATCH
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argument_error) override {
+                        EXCEPINFO* exception, UINT* argument_error) override try {
         // A report left by an earlier call must not be taken for this call's.
         SetErrorInfo(0, nullptr);
         ITypeInfo* info = nullptr;
@@ -213,16 +240,16 @@ public:
                               arguments.Get(), result, exception, argument_error);
         info->Release();
         return hr;
-    }
+    } COM_CATCH
 };
 
 // ISupportErrorInfo answering S_OK for the listed interfaces and S_FALSE for every other.
 template <const IID*... Supported>
 class SupportErrorInfoImpl : public ISupportErrorInfo {
 public:
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override try {
         return ((IsEqualIID(riid, *Supported)) || ...) ? S_OK : S_FALSE;
-    }
+    } COM_CATCH
 };
 
 }  // namespace com

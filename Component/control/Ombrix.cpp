@@ -95,14 +95,14 @@ bool COmbrix::FireProgress(uint64_t position, uint64_t total) {
 
 bool COmbrix::FireDone() { return Fire(kDispidDone, {}); }
 
-STDMETHODIMP COmbrix::get_type(CryptoTypes* value) {
+STDMETHODIMP COmbrix::get_type(CryptoTypes* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<CryptoTypes>(type_);
     return S_OK;
-}
+} COM_CATCH
 
 // Every put ends the running Digest and HMAC computations, a refused one included.
-STDMETHODIMP COmbrix::put_type(CryptoTypes value) {
+STDMETHODIMP COmbrix::put_type(CryptoTypes value) try {
     DropCachedComputations();
     if (!IsSupportedType(value)) return Error(kErrTypeNotSupported);
     if (FipsMode() && IsExcludedInFipsMode(value)) return Error(kErrFipsUnsupported);
@@ -110,43 +110,43 @@ STDMETHODIMP COmbrix::put_type(CryptoTypes value) {
     modified_ = true;
     SetIvRegisterLength(SizesOfType(type_).block_size);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_SecretKey(VARIANT* value) {
+STDMETHODIMP COmbrix::get_SecretKey(VARIANT* value) try {
     if (!value) return E_POINTER;
     return secret_key_.CopyTo(value);
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_InitVector(VARIANT* value) {
+STDMETHODIMP COmbrix::get_InitVector(VARIANT* value) try {
     if (!value) return E_POINTER;
     return init_vector_.CopyTo(value);
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_BlockSize(short* value) {
+STDMETHODIMP COmbrix::get_BlockSize(short* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<short>(SizesOfType(type_).block_size);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_KeySize(short* value) {
+STDMETHODIMP COmbrix::get_KeySize(short* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<short>(SizesOfType(type_).key_size);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) {
+STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) try {
     if (!value) return E_POINTER;
     *value = com::ToVariantBool(optimized_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Optimized(VARIANT_BOOL value) {
+STDMETHODIMP COmbrix::put_Optimized(VARIANT_BOOL value) try {
     optimized_ = value != 0;
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::About() {
+STDMETHODIMP COmbrix::About() try {
     // MessageBoxTimeoutW is exported by user32 but not declared by the SDK headers.
     using MessageBoxTimeoutFn = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
     static const wchar_t kText[] =
@@ -161,39 +161,39 @@ STDMETHODIMP COmbrix::About() {
         MessageBoxW(nullptr, kText, L"About Ombrix", style);
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Version(BSTR* value) {
+STDMETHODIMP COmbrix::get_Version(BSTR* value) try {
     if (!value) return E_POINTER;
     wchar_t text[32];
     const bool fips = !fips_.Empty() && FipsMode();
     swprintf(text, 32, L"%hs%ls", kVersion, fips ? L" (FIPS)" : L"");
     *value = SysAllocString(text);
     return *value ? S_OK : E_OUTOFMEMORY;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Version(BSTR) { return S_OK; }
+STDMETHODIMP COmbrix::put_Version(BSTR) try { return S_OK; } COM_CATCH
 
-STDMETHODIMP COmbrix::Abort() {
+STDMETHODIMP COmbrix::Abort() try {
     abort_request_ = 1;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) {
+STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) try {
     if (!value) return E_POINTER;
     *value = com::ToVariantBool(fire_events_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_FireEvents(VARIANT_BOOL value) {
+STDMETHODIMP COmbrix::put_FireEvents(VARIANT_BOOL value) try {
     fire_events_ = value != 0;
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_DebugFile(BSTR* value) { return CopyString(debug_file_.Get(), value); }
+STDMETHODIMP COmbrix::get_DebugFile(BSTR* value) try { return CopyString(debug_file_.Get(), value); } COM_CATCH
 
-STDMETHODIMP COmbrix::put_DebugFile(BSTR value) {
+STDMETHODIMP COmbrix::put_DebugFile(BSTR value) try {
     com::Bstr copy = com::Bstr::Copy(value);
     if (value && !copy.Get()) {
         debug_file_.Reset();
@@ -202,69 +202,69 @@ STDMETHODIMP COmbrix::put_DebugFile(BSTR value) {
     debug_file_ = std::move(copy);
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "New instance of Ombrix started\r\n");
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Mode(CryptoModes* value) {
+STDMETHODIMP COmbrix::get_Mode(CryptoModes* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<CryptoModes>(mode_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Mode(CryptoModes value) {
+STDMETHODIMP COmbrix::put_Mode(CryptoModes value) try {
     mode_ = value;
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Padding(CryptoPadding* value) {
+STDMETHODIMP COmbrix::get_Padding(CryptoPadding* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<CryptoPadding>(padding_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Padding(CryptoPadding value) {
+STDMETHODIMP COmbrix::put_Padding(CryptoPadding value) try {
     padding_ = value;
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Compression(CryptoCompression* value) {
+STDMETHODIMP COmbrix::get_Compression(CryptoCompression* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<CryptoCompression>(compression_);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Compression(CryptoCompression value) {
+STDMETHODIMP COmbrix::put_Compression(CryptoCompression value) try {
     compression_ = value;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Language(LanguageEnum* value) {
+STDMETHODIMP COmbrix::get_Language(LanguageEnum* value) try {
     if (!value) return E_POINTER;
     *value = static_cast<LanguageEnum>(Language());
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Language(LanguageEnum value) {
+STDMETHODIMP COmbrix::put_Language(LanguageEnum value) try {
     SetLanguage(value);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_Encoding(LONG* value) {
+STDMETHODIMP COmbrix::get_Encoding(LONG* value) try {
     if (!value) return E_POINTER;
     *value = TextCodePage();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::put_Encoding(LONG value) {
+STDMETHODIMP COmbrix::put_Encoding(LONG value) try {
     SetTextCodePage(value);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::get_FIPS(BSTR* value) { return CopyString(fips_.Get(), value); }
+STDMETHODIMP COmbrix::get_FIPS(BSTR* value) try { return CopyString(fips_.Get(), value); } COM_CATCH
 
 // Every put first leaves FIPS mode, so that putting the same name again reloads the library.
-STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
+STDMETHODIMP COmbrix::put_FIPS(BSTR value) try {
     const uint32_t length = value ? static_cast<uint32_t>(wcsnlen(value, SysStringLen(value))) : 0;
     // Running computations hold objects of the bound library: they go before it changes.
     DropCachedComputations();
@@ -278,14 +278,14 @@ STDMETHODIMP COmbrix::put_FIPS(BSTR value) {
     if (value && !copy.Get()) return E_OUTOFMEMORY;
     fips_ = std::move(copy);
     return S_OK;
-}
+} COM_CATCH
 
 int32_t COmbrix::FipsLibraryCheck() const { return !fips_.Empty() && !FipsMode() ? kErrFipsLoad : kErrNone; }
 
 // The put keeps the value and derives the key bytes from it now: later changes to a passed
 // object do not reach the key. A variable passed by reference is followed and its value
 // copied, so that nothing points into the caller's variable once the put returns.
-STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) {
+STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) try {
     const VARIANT& given = com::Dereference(value);
     secret_key_.CopyValueOf(given);
     SecureZero(key_bytes_.Data(), key_bytes_.Length());
@@ -294,11 +294,11 @@ STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) {
     DeriveSecretKey(given, debug_file_.Get(), key_bytes_, &certificate_handle_);
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 
 // The IV register restarts from the derived bytes, zero beyond them, cut or extended to the
 // block size of the current Type.
-STDMETHODIMP COmbrix::put_InitVector(VARIANT value) {
+STDMETHODIMP COmbrix::put_InitVector(VARIANT value) try {
     const VARIANT& given = com::Dereference(value);
     init_vector_.CopyValueOf(given);
     iv_register_.Clear();
@@ -312,7 +312,7 @@ STDMETHODIMP COmbrix::put_InitVector(VARIANT value) {
     SetIvRegisterLength(SizesOfType(type_).block_size);
     modified_ = true;
     return S_OK;
-}
+} COM_CATCH
 void COmbrix::DropCachedComputations() {
     cached_digest_.reset();
     cached_hmac_.reset();

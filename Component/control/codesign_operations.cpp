@@ -76,7 +76,8 @@ bool SameObject(IUnknown* first, IUnknown* second) {
 
 }  // namespace
 
-STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description, VARIANT url) {
+STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
+                              VARIANT url) try {
     if (!data || !out_blob) return E_INVALIDARG;
     ComPtr<IBlob> input, output;
     if (!QueryBlob(data, input) || !QueryBlob(out_blob, output)) return Error(kErrNotABlob);
@@ -128,9 +129,9 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
     const int code = SignImage(input_port, output_port, request);
     SecureZero(request.private_key_pem.data(), request.private_key_pem.size());
     return code == 0 ? S_OK : Failure(code);
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) {
+STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
     if (certificate) *certificate = nullptr;
     if (!data) return E_INVALIDARG;
     ComPtr<IBlob> input;
@@ -153,6 +154,6 @@ STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) {
         *certificate = object.Detach();
     }
     return result();
-}
+} COM_CATCH
 
 }  // namespace ombrix

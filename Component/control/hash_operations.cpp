@@ -114,7 +114,7 @@ HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* 
     return S_OK;
 }
 
-STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
+STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     Microsoft::WRL::ComPtr<IBlob> input, output;
     if (!QueryBlob(data, input) || (out_blob && !QueryBlob(out_blob, output))) return Error(kErrNotABlob);
@@ -123,9 +123,9 @@ STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) {
         if (!cached_digest_) return Error(kErrTypeNotForMethod);
     }
     return FinishComputation(cached_digest_, input.Get(), output.Get());
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) {
+STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     Microsoft::WRL::ComPtr<IBlob> input, output;
     if (!QueryBlob(data, input) || (out_blob && !QueryBlob(out_blob, output))) return Error(kErrNotABlob);
@@ -136,7 +136,7 @@ STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) {
         cached_hmac_->Init(key_bytes_.Data(), key_bytes_.Length());
     }
     return FinishComputation(cached_hmac_, input.Get(), output.Get());
-}
+} COM_CATCH
 
 // Checks shared by Sign and Verify up to the asymmetric object: key present, Type applicable.
 int32_t COmbrix::PrepareAsymmetric(const char* operation, bool key_now, std::unique_ptr<cryptASYMMETRIC>& object) {
@@ -156,7 +156,7 @@ int32_t COmbrix::PrepareAsymmetric(const char* operation, bool key_now, std::uni
     return kErrNone;
 }
 
-STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) {
+STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     Log("Sign start\r\n");
@@ -193,9 +193,9 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) {
     signer.reset();
     if (fire_events_ && !FireDone()) return E_FAIL;
     return written ? Failure(written) : S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) {
+STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) try {
     if (valid) *valid = VARIANT_FALSE;
     if (!data || !signature) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
@@ -237,6 +237,6 @@ STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid)
     if (fire_events_ && !FireDone()) return E_FAIL;
     if (valid) *valid = ok ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
-}
+} COM_CATCH
 
 }  // namespace ombrix

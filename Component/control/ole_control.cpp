@@ -211,7 +211,7 @@ HRESULT OleControl::InPlaceActivate(bool ui_activate, IOleClientSite* active_sit
     return S_OK;
 }
 
-STDMETHODIMP OleControl::InPlaceDeactivate() {
+STDMETHODIMP OleControl::InPlaceDeactivate() try {
     if (!in_place_active_) return S_OK;
     ComPtr<IUnknown> hold(Self());
     UIDeactivate();
@@ -222,9 +222,9 @@ STDMETHODIMP OleControl::InPlaceDeactivate() {
     ui_window_.Reset();
     if (site) site->OnInPlaceDeactivate();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::UIDeactivate() {
+STDMETHODIMP OleControl::UIDeactivate() try {
     if (!ui_active_) return S_OK;
     ComPtr<IUnknown> hold(Self());
     ui_active_ = false;
@@ -232,9 +232,9 @@ STDMETHODIMP OleControl::UIDeactivate() {
     if (frame_) frame_->SetActiveObject(nullptr, nullptr);
     if (in_place_site_) in_place_site_->OnUIDeactivate(FALSE);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetObjectRects(LPCRECT position, LPCRECT clip) {
+STDMETHODIMP OleControl::SetObjectRects(LPCRECT position, LPCRECT clip) try {
     if (!position) return E_POINTER;
     if (!window_) return S_OK;
     SetWindowPos(window_, nullptr, position->left, position->top, position->right - position->left,
@@ -249,80 +249,80 @@ STDMETHODIMP OleControl::SetObjectRects(LPCRECT position, LPCRECT clip) {
         SetWindowRgn(window_, nullptr, TRUE);
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::ReactivateAndUndo() { return E_NOTIMPL; }
+STDMETHODIMP OleControl::ReactivateAndUndo() try { return E_NOTIMPL; } COM_CATCH
 
 // Window-only: the control's own window receives its messages, none come through here.
-STDMETHODIMP OleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
+STDMETHODIMP OleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) try {
     if (result) *result = 0;
     return S_FALSE;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetDropTarget(IDropTarget** target) {
+STDMETHODIMP OleControl::GetDropTarget(IDropTarget** target) try {
     if (!target) return E_POINTER;
     *target = nullptr;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetWindow(HWND* window) {
+STDMETHODIMP OleControl::GetWindow(HWND* window) try {
     if (!window) return E_POINTER;
     *window = window_;
     return window_ ? S_OK : E_FAIL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::ContextSensitiveHelp(BOOL) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::TranslateAccelerator(LPMSG) { return S_FALSE; }
-STDMETHODIMP OleControl::OnFrameWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP OleControl::OnDocWindowActivate(BOOL) { return S_OK; }
-STDMETHODIMP OleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
-STDMETHODIMP OleControl::EnableModeless(BOOL) { return S_OK; }
+STDMETHODIMP OleControl::TranslateAccelerator(LPMSG) try { return S_FALSE; } COM_CATCH
+STDMETHODIMP OleControl::OnFrameWindowActivate(BOOL) try { return S_OK; } COM_CATCH
+STDMETHODIMP OleControl::OnDocWindowActivate(BOOL) try { return S_OK; } COM_CATCH
+STDMETHODIMP OleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) try { return S_OK; } COM_CATCH
+STDMETHODIMP OleControl::EnableModeless(BOOL) try { return S_OK; } COM_CATCH
 
 // --- IOleControl ------------------------------------------------------------------------------
 
 // No mnemonics: an empty accelerator table.
-STDMETHODIMP OleControl::GetControlInfo(CONTROLINFO* info) {
+STDMETHODIMP OleControl::GetControlInfo(CONTROLINFO* info) try {
     if (!info) return E_POINTER;
     info->hAccel = nullptr;
     info->cAccel = 0;
     info->dwFlags = 0;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::OnMnemonic(MSG*) { return E_NOTIMPL; }
-STDMETHODIMP OleControl::OnAmbientPropertyChange(DISPID) { return S_OK; }
+STDMETHODIMP OleControl::OnMnemonic(MSG*) try { return E_NOTIMPL; } COM_CATCH
+STDMETHODIMP OleControl::OnAmbientPropertyChange(DISPID) try { return S_OK; } COM_CATCH
 
-STDMETHODIMP OleControl::FreezeEvents(BOOL freeze) {
+STDMETHODIMP OleControl::FreezeEvents(BOOL freeze) try {
     if (freeze) {
         ++frozen_events_;
     } else if (frozen_events_ > 0) {
         --frozen_events_;
     }
     return S_OK;
-}
+} COM_CATCH
 
 // --- IOleObject -------------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::SetClientSite(IOleClientSite* site) {
+STDMETHODIMP OleControl::SetClientSite(IOleClientSite* site) try {
     if (site == client_site_.Get()) return S_OK;
     ComPtr<IUnknown> hold(Self());
     // A container taking its site away first ends any activation that depends on it.
     if (!site) InPlaceDeactivate();
     client_site_ = site;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetClientSite(IOleClientSite** site) {
+STDMETHODIMP OleControl::GetClientSite(IOleClientSite** site) try {
     if (!site) return E_POINTER;
     *site = client_site_.Get();
     if (*site) (*site)->AddRef();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
+STDMETHODIMP OleControl::SetHostNames(LPCOLESTR, LPCOLESTR) try { return S_OK; } COM_CATCH
 
-STDMETHODIMP OleControl::Close(DWORD save_option) {
+STDMETHODIMP OleControl::Close(DWORD save_option) try {
     ComPtr<IUnknown> hold(Self());
     InPlaceDeactivate();
     if ((save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE) && ControlModified() &&
@@ -331,25 +331,25 @@ STDMETHODIMP OleControl::Close(DWORD save_option) {
     }
     if (ole_advise_holder_) ole_advise_holder_->SendOnClose();
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::SetMoniker(DWORD, IMoniker*) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+STDMETHODIMP OleControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) try {
     if (!moniker) return E_POINTER;
     *moniker = nullptr;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::InitFromData(IDataObject*, BOOL, DWORD) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::GetClipboardData(DWORD, IDataObject** data) {
+STDMETHODIMP OleControl::GetClipboardData(DWORD, IDataObject** data) try {
     if (!data) return E_POINTER;
     *data = nullptr;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND, LPCRECT) {
+STDMETHODIMP OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND, LPCRECT) try {
     ComPtr<IUnknown> hold(Self());
     switch (verb) {
         case OLEIVERB_PRIMARY:
@@ -373,101 +373,101 @@ STDMETHODIMP OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, L
             RETURN_IF_FAILED(InPlaceActivate(true, active_site));
             return OLEOBJ_S_INVALIDVERB;
     }
-}
+} COM_CATCH
 
 // The verbs and the user type are those of the registry.
-STDMETHODIMP OleControl::EnumVerbs(IEnumOLEVERB** verbs) {
+STDMETHODIMP OleControl::EnumVerbs(IEnumOLEVERB** verbs) try {
     if (!verbs) return E_POINTER;
     *verbs = nullptr;
     return OleRegEnumVerbs(clsid_, verbs);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetUserType(DWORD form, LPOLESTR* user_type) {
+STDMETHODIMP OleControl::GetUserType(DWORD form, LPOLESTR* user_type) try {
     if (!user_type) return E_POINTER;
     *user_type = nullptr;
     return OleRegGetUserType(clsid_, form, user_type);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Update() { return S_OK; }
-STDMETHODIMP OleControl::IsUpToDate() { return S_OK; }
+STDMETHODIMP OleControl::Update() try { return S_OK; } COM_CATCH
+STDMETHODIMP OleControl::IsUpToDate() try { return S_OK; } COM_CATCH
 
-STDMETHODIMP OleControl::GetUserClassID(CLSID* clsid) {
+STDMETHODIMP OleControl::GetUserClassID(CLSID* clsid) try {
     if (!clsid) return E_POINTER;
     *clsid = clsid_;
     return S_OK;
-}
+} COM_CATCH
 
 // The control sizes itself: a request for another extent is refused.
-STDMETHODIMP OleControl::SetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP OleControl::SetExtent(DWORD aspect, SIZEL* size) try {
     if (!size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     return size->cx == extent_.cx && size->cy == extent_.cy ? S_OK : E_FAIL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetExtent(DWORD aspect, SIZEL* size) {
+STDMETHODIMP OleControl::GetExtent(DWORD aspect, SIZEL* size) try {
     if (!size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     *size = extent_;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Advise(IAdviseSink* sink, DWORD* connection) {
+STDMETHODIMP OleControl::Advise(IAdviseSink* sink, DWORD* connection) try {
     if (!connection) return E_POINTER;
     *connection = 0;
     if (!sink) return E_INVALIDARG;
     if (!ole_advise_holder_) RETURN_IF_FAILED(CreateOleAdviseHolder(&ole_advise_holder_));
     return ole_advise_holder_->Advise(sink, connection);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Unadvise(DWORD connection) {
+STDMETHODIMP OleControl::Unadvise(DWORD connection) try {
     return ole_advise_holder_ ? ole_advise_holder_->Unadvise(connection) : OLE_E_NOCONNECTION;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::EnumAdvise(IEnumSTATDATA** advises) {
+STDMETHODIMP OleControl::EnumAdvise(IEnumSTATDATA** advises) try {
     if (!advises) return E_POINTER;
     *advises = nullptr;
     return ole_advise_holder_ ? ole_advise_holder_->EnumAdvise(advises) : OLE_E_ADVISENOTSUPPORTED;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetMiscStatus(DWORD aspect, DWORD* status) {
+STDMETHODIMP OleControl::GetMiscStatus(DWORD aspect, DWORD* status) try {
     if (!status) return E_POINTER;
     *status = aspect == DVASPECT_CONTENT ? kMiscStatus : 0;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::SetColorScheme(LOGPALETTE*) try { return E_NOTIMPL; } COM_CATCH
 
 // --- Views ------------------------------------------------------------------------------------
 
 STDMETHODIMP OleControl::Draw(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw, LPCRECTL bounds, LPCRECTL,
-                              BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
+                              BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) try {
     if (!draw || !bounds) return E_INVALIDARG;
     const RECT rect{bounds->left, bounds->top, bounds->right, bounds->bottom};
     DrawControlPicture(draw, rect);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) {
+STDMETHODIMP OleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) try {
     if (!colors) return E_POINTER;
     *colors = nullptr;
     return S_FALSE;  // no particular palette
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) {
+STDMETHODIMP OleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) try {
     if (freeze) *freeze = 0;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Unfreeze(DWORD) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::Unfreeze(DWORD) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+STDMETHODIMP OleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) try {
     view_sink_ = sink;
     view_sink_aspects_ = sink ? aspects : 0;
     view_sink_flags_ = sink ? flags : 0;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+STDMETHODIMP OleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) try {
     if (aspects) *aspects = view_sink_aspects_;
     if (flags) *flags = view_sink_flags_;
     if (sink) {
@@ -475,109 +475,111 @@ STDMETHODIMP OleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** s
         if (*sink) (*sink)->AddRef();
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) { return GetExtent(aspect, size); }
+STDMETHODIMP OleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) try {
+    return GetExtent(aspect, size);
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetRect(DWORD, LPRECTL rect) {
+STDMETHODIMP OleControl::GetRect(DWORD, LPRECTL rect) try {
     if (!rect) return E_POINTER;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
 // The picture covers only part of the bounds: the view is neither opaque nor solid.
-STDMETHODIMP OleControl::GetViewStatus(DWORD* status) {
+STDMETHODIMP OleControl::GetViewStatus(DWORD* status) try {
     if (!status) return E_POINTER;
     *status = 0;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG, DWORD* hit) {
+STDMETHODIMP OleControl::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG, DWORD* hit) try {
     if (!bounds || !hit) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return E_FAIL;
     *hit = PtInRect(bounds, location) ? HITRESULT_HIT : HITRESULT_OUTSIDE;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG, DWORD* hit) {
+STDMETHODIMP OleControl::QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG, DWORD* hit) try {
     if (!bounds || !location || !hit) return E_POINTER;
     if (aspect != DVASPECT_CONTENT) return E_FAIL;
     RECT common{};
     *hit = IntersectRect(&common, bounds, location) ? HITRESULT_HIT : HITRESULT_OUTSIDE;
     return S_OK;
-}
+} COM_CATCH
 
 STDMETHODIMP OleControl::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, HDC, DVEXTENTINFO* info,
-                                          LPSIZEL size) {
+                                          LPSIZEL size) try {
     if (!info || !size) return E_POINTER;
     if (aspect != DVASPECT_CONTENT || info->dwExtentMode != DVEXTENT_CONTENT) return E_NOTIMPL;
     *size = PixelsToHimetric(kPictureSize, kPictureSize);
     return S_OK;
-}
+} COM_CATCH
 
 // --- Persistence ------------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::GetClassID(CLSID* clsid) {
+STDMETHODIMP OleControl::GetClassID(CLSID* clsid) try {
     if (!clsid) return E_POINTER;
     *clsid = clsid_;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::IsDirty() { return ControlModified() ? S_OK : S_FALSE; }
+STDMETHODIMP OleControl::IsDirty() try { return ControlModified() ? S_OK : S_FALSE; } COM_CATCH
 
-STDMETHODIMP OleControl::Load(IStream* stream) {
+STDMETHODIMP OleControl::Load(IStream* stream) try {
     if (!stream) return E_POINTER;
     PersistedProperties state;
     RETURN_IF_FAILED(ReadPropertyStream(stream, &state));
     RETURN_IF_FAILED(ApplyPersistedState(state));
     SetControlModified(false);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Save(IStream* stream, BOOL clear_dirty) {
+STDMETHODIMP OleControl::Save(IStream* stream, BOOL clear_dirty) try {
     if (!stream) return E_POINTER;
     RETURN_IF_FAILED(WritePropertyStream(stream, PersistedState()));
     if (clear_dirty) SetControlModified(false);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetSizeMax(ULARGE_INTEGER* size) {
+STDMETHODIMP OleControl::GetSizeMax(ULARGE_INTEGER* size) try {
     if (!size) return E_POINTER;
     size->QuadPart = kPropertyStreamSize;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::InitNew() { return S_OK; }
+STDMETHODIMP OleControl::InitNew() try { return S_OK; } COM_CATCH
 
-STDMETHODIMP OleControl::InitNew(IStorage* storage) { return storage ? S_OK : E_POINTER; }
+STDMETHODIMP OleControl::InitNew(IStorage* storage) try { return storage ? S_OK : E_POINTER; } COM_CATCH
 
-STDMETHODIMP OleControl::Load(IStorage* storage) {
+STDMETHODIMP OleControl::Load(IStorage* storage) try {
     if (!storage) return E_POINTER;
     ComPtr<IStream> stream;
     RETURN_IF_FAILED(storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream));
     return Load(stream.Get());
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::Save(IStorage* storage, BOOL same_as_load) {
+STDMETHODIMP OleControl::Save(IStorage* storage, BOOL same_as_load) try {
     if (!storage) return E_POINTER;
     ComPtr<IStream> stream;
     RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0,
                                            0, &stream));
     return Save(stream.Get(), same_as_load);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SaveCompleted(IStorage*) { return S_OK; }
-STDMETHODIMP OleControl::HandsOffStorage() { return S_OK; }
+STDMETHODIMP OleControl::SaveCompleted(IStorage*) try { return S_OK; } COM_CATCH
+STDMETHODIMP OleControl::HandsOffStorage() try { return S_OK; } COM_CATCH
 
 // --- Property pages, quick activation ---------------------------------------------------------
 
-STDMETHODIMP OleControl::GetPages(CAUUID* pages) {
+STDMETHODIMP OleControl::GetPages(CAUUID* pages) try {
     if (!pages) return E_POINTER;
     pages->cElems = 0;
     pages->pElems = nullptr;
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::QuickActivate(QACONTAINER* container, QACONTROL* control) {
+STDMETHODIMP OleControl::QuickActivate(QACONTAINER* container, QACONTROL* control) try {
     if (!container || !control) return E_POINTER;
     // Containers of earlier versions pass a shorter QACONTAINER; the members read here are in all.
     if (container->cbSize < offsetof(QACONTAINER, dwAmbientFlags) || control->cbSize < sizeof(QACONTROL))
@@ -598,14 +600,14 @@ STDMETHODIMP OleControl::QuickActivate(QACONTAINER* container, QACONTROL* contro
         RETURN_IF_FAILED(events->Advise(container->pUnkEventSink, &control->dwEventCookie));
     }
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetContentExtent(LPSIZEL size) { return SetExtent(DVASPECT_CONTENT, size); }
-STDMETHODIMP OleControl::GetContentExtent(LPSIZEL size) { return GetExtent(DVASPECT_CONTENT, size); }
+STDMETHODIMP OleControl::SetContentExtent(LPSIZEL size) try { return SetExtent(DVASPECT_CONTENT, size); } COM_CATCH
+STDMETHODIMP OleControl::GetContentExtent(LPSIZEL size) try { return GetExtent(DVASPECT_CONTENT, size); } COM_CATCH
 
 // --- Data -------------------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::GetData(FORMATETC* format, STGMEDIUM* medium) {
+STDMETHODIMP OleControl::GetData(FORMATETC* format, STGMEDIUM* medium) try {
     if (!format || !medium) return E_POINTER;
     medium->tymed = TYMED_NULL;
     medium->hGlobal = nullptr;
@@ -634,52 +636,52 @@ STDMETHODIMP OleControl::GetData(FORMATETC* format, STGMEDIUM* medium) {
     medium->tymed = TYMED_MFPICT;
     medium->hMetaFilePict = memory;  // the caller releases both with ReleaseStgMedium
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::GetDataHere(FORMATETC*, STGMEDIUM*) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::QueryGetData(FORMATETC* format) {
+STDMETHODIMP OleControl::QueryGetData(FORMATETC* format) try {
     if (!format) return E_POINTER;
     return IsPictureFormat(format) ? S_OK : DV_E_FORMATETC;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* canonical) {
+STDMETHODIMP OleControl::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* canonical) try {
     if (!canonical) return E_POINTER;
     canonical->ptd = nullptr;
     return E_NOTIMPL;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+STDMETHODIMP OleControl::SetData(FORMATETC*, STGMEDIUM*, BOOL) try { return E_NOTIMPL; } COM_CATCH
 
-STDMETHODIMP OleControl::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) {
+STDMETHODIMP OleControl::EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) try {
     if (!formats) return E_POINTER;
     *formats = nullptr;
     return OleRegEnumFormatEtc(clsid_, direction, formats);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) {
+STDMETHODIMP OleControl::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) try {
     if (!connection) return E_POINTER;
     *connection = 0;
     if (!format || !sink) return E_INVALIDARG;
     if (!data_advise_holder_) RETURN_IF_FAILED(CreateDataAdviseHolder(&data_advise_holder_));
     return data_advise_holder_->Advise(static_cast<IDataObject*>(this), format, flags, sink, connection);
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::DUnadvise(DWORD connection) {
+STDMETHODIMP OleControl::DUnadvise(DWORD connection) try {
     return data_advise_holder_ ? data_advise_holder_->Unadvise(connection) : OLE_E_NOCONNECTION;
-}
+} COM_CATCH
 
-STDMETHODIMP OleControl::EnumDAdvise(IEnumSTATDATA** advises) {
+STDMETHODIMP OleControl::EnumDAdvise(IEnumSTATDATA** advises) try {
     if (!advises) return E_POINTER;
     *advises = nullptr;
     return data_advise_holder_ ? data_advise_holder_->EnumAdvise(advises) : OLE_E_ADVISENOTSUPPORTED;
-}
+} COM_CATCH
 
 // --- Class information ------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::GetClassInfo(ITypeInfo** info) { return com::GetTypeInfo(clsid_, info); }
+STDMETHODIMP OleControl::GetClassInfo(ITypeInfo** info) try { return com::GetTypeInfo(clsid_, info); } COM_CATCH
 
-STDMETHODIMP OleControl::GetGUID(DWORD kind, GUID* guid) {
+STDMETHODIMP OleControl::GetGUID(DWORD kind, GUID* guid) try {
     if (!guid) return E_POINTER;
     if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
         *guid = GUID_NULL;
@@ -687,6 +689,6 @@ STDMETHODIMP OleControl::GetGUID(DWORD kind, GUID* guid) {
     }
     *guid = default_source_;
     return S_OK;
-}
+} COM_CATCH
 
 }  // namespace ombrix

@@ -105,7 +105,7 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
     return kErrNone;
 }
 
-STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) {
+STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     if (!data) return E_INVALIDARG;
     Log("Encrypt start\r\n");
@@ -160,9 +160,9 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) {
     cipher.reset();
     if (!FinishOperation()) return E_FAIL;
     return result;
-}
+} COM_CATCH
 
-STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) {
+STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     Log("Decrypt start\r\n");
@@ -242,6 +242,6 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) {
     cipher.reset();
     if (!FinishOperation()) return E_FAIL;
     return e;
-}
+} COM_CATCH
 
 }  // namespace ombrix

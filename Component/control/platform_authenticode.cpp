@@ -175,9 +175,11 @@ int32_t ExtractAndVerify(BlobPort& data, CertContext& signer) {
     if (!ImageEnumerateCertificates(file.Get(), CERT_SECTION_TYPE_ANY, &count, nullptr, 0) || count != 1) {
         return kErrSignerNotFound;
     }
-    // The entry's buffer is sized from its header (length, revision, type).
+    // The entry's buffer is sized from its header (length, revision, type); a length beyond the
+    // image's own size is a damaged or forged entry, not a reason to ask for gigabytes.
     WIN_CERTIFICATE header{};
-    if (!ImageGetCertificateHeader(file.Get(), 0, &header) || header.dwLength <= kCertificateHeaderLength) {
+    if (!ImageGetCertificateHeader(file.Get(), 0, &header) || header.dwLength <= kCertificateHeaderLength ||
+        header.dwLength > size) {
         return kErrSignerNotFound;
     }
     DWORD length = header.dwLength;

@@ -1,5 +1,6 @@
 #include "crypto/hmac.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -98,7 +99,8 @@ void cryptHMAC_SHA256::Init(const uint8_t* key, uint32_t length) {
 
     finish = 0;
     inner_ = CreateDigest();
-    memset(output, 0, digest_size_ + 1);
+    // The digest and the zero byte after it; SHA-512's digest fills the whole output buffer.
+    memset(output, 0, std::min<size_t>(digest_size_ + 1, sizeof output));
     if (!inner_) return;
     inner_->Init();
     inner_->Update(inner_pad_, block_size_);

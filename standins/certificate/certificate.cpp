@@ -95,15 +95,15 @@ void CCertificate::ClearCertificate() {
 }
 
 // A failing get tells the control that there is no private key, so that it falls back to Handle.
-STDMETHODIMP CCertificate::get_PrivateKey(BSTR* value) {
+STDMETHODIMP CCertificate::get_PrivateKey(BSTR* value) try {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (private_key_.Empty()) return Report(E_FAIL, L"No private key.");
     return CopyOut(private_key_, value);
-}
+} COM_CATCH
 
 // Stored as given; an empty text removes the key.
-STDMETHODIMP CCertificate::put_PrivateKey(BSTR value) {
+STDMETHODIMP CCertificate::put_PrivateKey(BSTR value) try {
     if (SysStringLen(value) == 0) {
         private_key_.Reset();
         return S_OK;
@@ -112,23 +112,23 @@ STDMETHODIMP CCertificate::put_PrivateKey(BSTR value) {
     if (!copy.Get()) return E_OUTOFMEMORY;
     private_key_ = std::move(copy);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CCertificate::get_HasPrivateKey(VARIANT_BOOL* value) {
+STDMETHODIMP CCertificate::get_HasPrivateKey(VARIANT_BOOL* value) try {
     if (!value) return E_POINTER;
     *value = private_key_.Empty() ? VARIANT_FALSE : VARIANT_TRUE;
     return S_OK;
-}
+} COM_CATCH
 
 // The certificate as PEM text; empty when there is none (or only a handle from elsewhere).
-STDMETHODIMP CCertificate::get_Data(BSTR* value) {
+STDMETHODIMP CCertificate::get_Data(BSTR* value) try {
     if (!value) return E_POINTER;
     return CopyOut(data_, value);
-}
+} COM_CATCH
 
 // Takes a PEM certificate and creates its context; text that holds no certificate is refused
 // and the object keeps what it had. An empty text removes the certificate.
-STDMETHODIMP CCertificate::put_Data(BSTR value) {
+STDMETHODIMP CCertificate::put_Data(BSTR value) try {
     if (SysStringLen(value) == 0) {
         ClearCertificate();
         return S_OK;
@@ -144,22 +144,22 @@ STDMETHODIMP CCertificate::put_Data(BSTR value) {
     data_ = std::move(copy);
     handle_ = std::move(handle);
     return S_OK;
-}
+} COM_CATCH
 
-STDMETHODIMP CCertificate::get_Text(BSTR* value) { return get_Data(value); }
-STDMETHODIMP CCertificate::put_Text(BSTR value) { return put_Data(value); }
+STDMETHODIMP CCertificate::get_Text(BSTR* value) try { return get_Data(value); } COM_CATCH
+STDMETHODIMP CCertificate::put_Text(BSTR value) try { return put_Data(value); } COM_CATCH
 
 // The index of the certificate's context in this DLL's table, or the handle put from elsewhere.
-STDMETHODIMP CCertificate::get_Handle(LONG* value) {
+STDMETHODIMP CCertificate::get_Handle(LONG* value) try {
     if (!value) return E_POINTER;
     *value = handle_ ? handle_.Get() : foreign_handle_;
     return *value != 0 ? S_OK : Report(E_FAIL, L"No certificate.");
-}
+} COM_CATCH
 
 // A handle of this DLL's table makes the object hold that certificate too (Data becomes its
 // PEM text), so the context outlives whoever put it. Any other non-zero value is kept as given,
 // without a certificate. Zero removes the certificate.
-STDMETHODIMP CCertificate::put_Handle(LONG value) {
+STDMETHODIMP CCertificate::put_Handle(LONG value) try {
     if (value == 0) {
         ClearCertificate();
         return S_OK;
@@ -178,6 +178,6 @@ STDMETHODIMP CCertificate::put_Handle(LONG value) {
     data_ = std::move(pem);
     handle_ = std::move(shared);
     return S_OK;
-}
+} COM_CATCH
 
 }  // namespace certstandin

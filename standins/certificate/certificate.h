@@ -49,58 +49,58 @@ public:
     STDMETHODIMP get_HasPrivateKey(VARIANT_BOOL* value) override;
 
     // Not implemented.
-    STDMETHODIMP get_Country(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_Country(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_State(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_State(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_Locality(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_Locality(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_ValidFrom(DATE*) override { return NotImplemented(); }
-    STDMETHODIMP put_ValidFrom(DATE) override { return NotImplemented(); }
-    STDMETHODIMP get_Organization(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_Organization(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_Unit(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_Unit(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_CommonName(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_CommonName(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_Email(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_Email(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_ValidTo(DATE*) override { return NotImplemented(); }
-    STDMETHODIMP put_ValidTo(DATE) override { return NotImplemented(); }
-    STDMETHODIMP get_Issuer(ICertificate**) override { return NotImplemented(); }
-    STDMETHODIMP get_Version(LONG*) override { return NotImplemented(); }
-    STDMETHODIMP put_Version(LONG) override { return NotImplemented(); }
-    STDMETHODIMP get_SerialNumber(LONG*) override { return NotImplemented(); }
-    STDMETHODIMP put_SerialNumber(LONG) override { return NotImplemented(); }
-    STDMETHODIMP get_BitCount(short*) override { return NotImplemented(); }
-    STDMETHODIMP put_BitCount(short) override { return NotImplemented(); }
-    STDMETHODIMP get_FriendlyName(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_FriendlyName(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_PublicKey(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP put_PublicKey(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP get_PublicKeyOpenSSH(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_PublicKeySSH(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_PublicKeyRSA1(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP About() override { return NotImplemented(); }
-    STDMETHODIMP Load(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP Save(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP LoadKey(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP GenerateKey(VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP Request(BSTR) override { return NotImplemented(); }
-    STDMETHODIMP SaveKey(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP Export(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP Generate() override { return NotImplemented(); }
-    STDMETHODIMP Show(BSTR, VARIANT) override { return NotImplemented(); }
-    STDMETHODIMP get_SerialNumberHex(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_SerialNumberDec(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerCountry(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerState(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerLocality(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerOrganization(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerUnit(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerCommonName(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerEmail(BSTR*) override { return NotImplemented(); }
-    STDMETHODIMP get_IssuerText(BSTR*) override { return NotImplemented(); }
+    STDMETHODIMP get_Country(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Country(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_State(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_State(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Locality(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Locality(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_ValidFrom(DATE*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_ValidFrom(DATE) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Organization(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Organization(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Unit(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Unit(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_CommonName(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_CommonName(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Email(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Email(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_ValidTo(DATE*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_ValidTo(DATE) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Issuer(ICertificate**) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_Version(LONG*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_Version(LONG) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_SerialNumber(LONG*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_SerialNumber(LONG) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_BitCount(short*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_BitCount(short) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_FriendlyName(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_FriendlyName(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_PublicKey(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP put_PublicKey(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_PublicKeyOpenSSH(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_PublicKeySSH(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_PublicKeyRSA1(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP About() override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Load(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Save(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP LoadKey(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP GenerateKey(VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Request(BSTR) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP SaveKey(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Export(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Generate() override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP Show(BSTR, VARIANT) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_SerialNumberHex(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_SerialNumberDec(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerCountry(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerState(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerLocality(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerOrganization(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerUnit(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerCommonName(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerEmail(BSTR*) override try { return NotImplemented(); } COM_CATCH
+    STDMETHODIMP get_IssuerText(BSTR*) override try { return NotImplemented(); } COM_CATCH
 
 private:
     HRESULT NotImplemented() const;

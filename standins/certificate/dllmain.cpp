@@ -38,12 +38,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** result) {
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** result) try {
     return com::GetClassObject(clsid, riid, result);
-}
+} COM_CATCH
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return com::ModuleLockCount() == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT WINAPI DllCanUnloadNow() try { return com::ModuleLockCount() == 0 ? S_OK : S_FALSE; } COM_CATCH
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return com::ApplyRegistryScript(kRegistryScript, true); }
+extern "C" HRESULT WINAPI DllRegisterServer() try { return com::ApplyRegistryScript(kRegistryScript, true); } COM_CATCH
 
-extern "C" HRESULT WINAPI DllUnregisterServer() { return com::ApplyRegistryScript(kRegistryScript, false); }
+extern "C" HRESULT WINAPI DllUnregisterServer() try {
+    return com::ApplyRegistryScript(kRegistryScript, false);
+} COM_CATCH

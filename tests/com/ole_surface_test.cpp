@@ -14,6 +14,7 @@
 
 #include "com/module.h"
 #include "control/Ombrix.h"
+#include "control/fake_sink.h"
 #include "test_util.h"
 
 using test::ComPtr;
@@ -140,28 +141,6 @@ public:
     TestFrame frame;
     ULONG refs = 1;
     int saves = 0, in_place_activations = 0, ui_activations = 0, ui_deactivations = 0, in_place_deactivations = 0;
-};
-
-// An event sink that only needs to be accepted.
-class TestSink final : public IDispatch {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
-        *result = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
-        *result = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
-    ULONG refs = 1;
 };
 
 // The 24-bit picture as the build drew it, top-down, 0x00RRGGBB per pixel.
@@ -537,7 +516,7 @@ TEST_F(OleSurface, DataPropertyPagesQuickActivationAndControlInfo) {
 
     ComPtr<IQuickActivate> quick;
     ASSERT_EQ(object.As(&quick), S_OK);
-    TestSink sink;
+    test::QuietSink sink;
     QACONTAINER container{};
     container.cbSize = sizeof container;
     container.pClientSite = &site_;

@@ -63,6 +63,29 @@ private:
     ULONG refs_ = 0;
 };
 
+// An event sink that takes every event and does nothing with it (nor allocates anything). It
+// lives on its creator's stack; `refs` starts with the creator's reference.
+class QuietSink final : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        *result = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
+        *result = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return S_OK; }
+    ULONG refs = 1;
+};
+
 template <class Control>
 inline ComPtr<IConnectionPoint> EventsPoint(Control* control) {
     ComPtr<IConnectionPointContainer> container;

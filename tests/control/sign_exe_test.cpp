@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "allocation_hook.h"
 #include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
@@ -308,6 +310,24 @@ TEST_F(VerifyExe, UnsignedChangedAndExhaustedInput) {
     EXPECT_EQ(Verify(changed.Get(), signer), E_FAIL);
     EXPECT_NE(signer, nullptr);
     EXPECT_FALSE(test::TakeErrorInfo().present);
+
+    // A certificate-table entry (and directory) claiming almost 4 GiB: refused as no signature,
+    // without asking for memory beyond the image's size.
+    auto forged = FileBlobInMemory("osslsigncode64_md5.exe");
+    bytes = Content(forged.Get());
+    const auto get = [&bytes](size_t at) { uint32_t value; memcpy(&value, &bytes[at], 4); return value; };
+    const auto put = [&bytes](size_t at, uint32_t value) { memcpy(&bytes[at], &value, 4); };
+    const uint32_t e = get(60);
+    const uint32_t directory = e + ((get(e + 24) & 0xFFFF) == 0x20B ? 168 : 152);  // by the magic
+    put(get(directory), 0xFFFFFFF8);
+    put(directory + 4, 0xFFFFFFF8);
+    array = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    raw = array.Get();
+    ASSERT_EQ(forged->FromArray(&raw), S_OK);
+    test::ResetLargestAllocation();
+    test::ExpectErrorReport(Verify(forged.Get(), signer), 30016, COmbrix::kProgId);
+    EXPECT_LT(test::LargestAllocation(), 16u << 20);
+    EXPECT_EQ(signer, nullptr);
 
     // A blob already read to its end.
     auto read = FileBlobInMemory("osslsigncode64_md5.exe");

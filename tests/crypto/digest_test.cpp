@@ -432,17 +432,26 @@ TEST(Hmac, KeyLengthsAndEmptyInputsAgainstOpenSsl) {
     }
 }
 
+// Also: keying and finishing write nothing past the output buffer (SHA-512's MAC fills it), seen
+// by a guard byte in the padding that follows it.
 TEST(Hmac, SizesResultBeforeFinishingAndUnknownTypes) {
     const uint32_t sizes[] = {16, 20, 32, 64, 48};
     for (size_t i = 0; i < std::size(kHashTypes); ++i) {
         std::unique_ptr<cryptHMAC> hmac = CreateHMAC(kHashTypes[i]);
         ASSERT_TRUE(hmac);
+        auto* object = reinterpret_cast<uint8_t*>(hmac.get());
+        const size_t guard = static_cast<size_t>(hmac->output - object) + sizeof hmac->output;
+        ASSERT_NE(guard % alignof(void*), 0u);  // padding: the next field is a pointer
+        object[guard] = 0xA5;
         const Bytes key = Text("key");
         hmac->Init(key.data(), 3);
         EXPECT_EQ(hmac->GetSize(), sizes[i]);
         hmac->Update(key.data(), 3);
         EXPECT_NE(hmac->GetResult(), hmac->output);
         EXPECT_EQ(hmac->GetResult()[0], 0);
+        hmac->finish = 1;
+        hmac->Update(nullptr, 0);
+        EXPECT_EQ(object[guard], 0xA5) << kHashTypes[i];
     }
     for (int32_t type : {-1, 0, 99, at::kCRC16, at::kCRC32, 1000}) EXPECT_FALSE(CreateHMAC(type)) << type;
 }
