@@ -330,11 +330,13 @@ int SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request)
     const bool appended = after != start + total;
     if (result == 0) {
         // A longer blob written in place ends after the table, so it holds exactly the signed
-        // image; the position goes back to where the caller had it.
+        // image; the position goes back to where the caller had it. A blob that appends and had
+        // been read to its end started again at 0 with the image: the position goes there.
         uint64_t end = 0;
         result = out.Seek(0, kSeekEnd, &end);
         if (result == 0 && !appended && end > start + total) result = out.SetSize(start + total);
-        if (result == 0) result = out.Seek(static_cast<int64_t>(start), kSeekStart, nullptr);
+        const uint64_t image_start = appended && end >= total && start > end - total ? end - total : start;
+        if (result == 0) result = out.Seek(static_cast<int64_t>(image_start), kSeekStart, nullptr);
         if (result == 0) return 0;
     }
     // Nothing half-written stays behind.

@@ -80,7 +80,8 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
     char line[64];
     SecureBytes key;
     const uint32_t key_length = key_bytes_.Length();
-    if (key_length && key.Allocate(key_length)) memcpy(key.Data(), key_bytes_.Data(), key_length);
+    if (key_length && !key.Allocate(key_length)) return kErrOutOfMemory;
+    if (key_length) memcpy(key.Data(), key_bytes_.Data(), key_length);
     if (key.Empty() && type_ != at::kNone) return kErrNoSecretKey;
     snprintf(line, sizeof line, "%s::Password ok\r\n", operation);
     Log(line);

@@ -186,6 +186,21 @@ TEST_F(SignExe, TwoSigningsInOneProcessIntoBlobsHoldingData) {
     const std::string both = Content(memory.Get());
     EXPECT_EQ(both.substr(0, 8), "previous");
     EXPECT_EQ(both.size(), 8 + image.size());
+
+    // A memory blob read to its end (as VerifyEXE and Read(-1) leave it) holds the image alone,
+    // from position 0, whether its old content was longer or shorter.
+    for (size_t old_size : {size_t{100}, image.size() + 5000}) {
+        auto reused = Create<ombrix::CMemBlob, IMemBlob>();
+        ASSERT_EQ(reused->put_Text(com::Bstr(std::wstring(old_size, L'o').c_str()).Get()), S_OK);
+        SAFEARRAY* everything = nullptr;
+        ASSERT_EQ(AsBlob(reused.Get())->Read(-1, &everything), S_OK);
+        SafeArrayDestroy(everything);
+        ASSERT_EQ(Sign(program.Get(), reused.Get()), S_OK) << old_size;
+        EXPECT_TRUE(Content(reused.Get()) == image) << old_size;  // (no image dump on failure)
+        LONG position = -1;
+        EXPECT_EQ(AsBlob(reused.Get())->Seek(0, 1, &position), S_OK);
+        EXPECT_EQ(position, 0) << old_size;
+    }
     file.Reset(), file_blob.Reset();
     DeleteFileW(path.c_str());
 }
