@@ -64,10 +64,16 @@ public:
     VARIANT* Put() { VariantClear(&value_); return &value_; }
     HRESULT CopyFrom(const VARIANT* source) { return VariantCopy(&value_, const_cast<VARIANT*>(source)); }
     // Replaces the value with a copy of what `source` holds, references resolved (VariantCopyInd):
-    // the copy never points into the source's storage. A value that cannot be copied leaves it empty.
+    // the copy never points into the source's storage. A value that cannot be copied, or whose
+    // copy could not be copied again (an array of VT_EMPTY, say), leaves it empty.
     HRESULT CopyValueOf(const VARIANT& source) {
         VariantClear(&value_);
-        const HRESULT hr = VariantCopyInd(&value_, const_cast<VARIANT*>(&source));
+        HRESULT hr = VariantCopyInd(&value_, const_cast<VARIANT*>(&source));
+        if (SUCCEEDED(hr)) {
+            Variant trial;
+            hr = CopyTo(trial.Get());
+            if (FAILED(hr)) VariantClear(&value_);
+        }
         if (FAILED(hr)) VariantInit(&value_);
         return hr;
     }

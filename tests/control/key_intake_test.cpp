@@ -413,6 +413,20 @@ TEST(KeyIntake, ControlFollowsVariableReferencesAndKeepsValues) {
         ASSERT_EQ(control->get_SecretKey(got.Put()), S_OK);
         EXPECT_EQ(V_VT(got.Get()), VT_EMPTY) << depth;
     }
+    // Every type tag, by value with an empty payload and by reference to empty storage: the puts
+    // succeed, and whatever is stored is a value of the control's own.
+    for (VARTYPE vt = VT_EMPTY; vt <= VT_CLSID; ++vt) {
+        for (VARTYPE flags : {VARTYPE{0}, VARTYPE{VT_BYREF}, VARTYPE{VT_ARRAY}, VARTYPE{VT_ARRAY | VT_BYREF}}) {
+            alignas(16) uint8_t storage[32] = {};
+            VARIANT odd{};
+            V_VT(&odd) = static_cast<VARTYPE>(vt | flags);
+            if (flags & VT_BYREF) V_BYREF(&odd) = storage;
+            EXPECT_EQ(control->put_SecretKey(odd), S_OK) << vt << " " << flags;
+            EXPECT_EQ(control->put_InitVector(odd), S_OK) << vt << " " << flags;
+            ASSERT_EQ(control->get_SecretKey(got.Put()), S_OK) << vt << " " << flags;
+            EXPECT_FALSE(V_VT(got.Get()) & VT_BYREF) << vt << " " << flags;
+        }
+    }
     com::Variant dangling;
     SetTextReference(dangling, nullptr);
     ASSERT_EQ(control->put_InitVector(*dangling.Get()), S_OK);
