@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "crypto/blob_port.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix::testing_blobs {
 

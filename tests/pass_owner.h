@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "crypto/algorithm_types.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "crypto/symmetric.h"
 
 namespace ombrix::testing_passes {

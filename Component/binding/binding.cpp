@@ -3,7 +3,7 @@
 #include <new>
 
 #include "binding/shared_library.h"
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 namespace ombrix {
 namespace {

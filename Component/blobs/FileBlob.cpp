@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 #include "control/errors.h"
 
 namespace ombrix {

@@ -6,11 +6,11 @@
 #include <cstdint>
 
 #include "blobs/file_handle.h"
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "com/Ombrix.h"
 #include "com/holders.h"
 #include "com/object.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

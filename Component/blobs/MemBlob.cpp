@@ -7,7 +7,7 @@
 #include <new>
 
 #include "blobs/file_handle.h"
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 #include "com/holders.h"
 #include "control/errors.h"
 

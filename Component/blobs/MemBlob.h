@@ -2,11 +2,11 @@
 // blob's position and whose end offset is its end.
 #pragma once
 
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "com/Ombrix.h"
 #include "blobs/direct_access.h"
 #include "com/object.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

@@ -4,10 +4,10 @@
 
 #include <wrl/client.h>
 
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "com/Ombrix.h"
 #include "com/object.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

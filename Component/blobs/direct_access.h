@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

@@ -5,11 +5,11 @@
 
 #include "binding/binding.h"
 #include "codesign/authenticode_content.h"
-#include "codesign/openssl_holders.h"
+#include "binding/openssl_holders.h"
 #include "codesign/pe_image.h"
 #include "codesign/timestamp.h"
-#include "control/error_codes.h"
-#include "crypto/secure_bytes.h"
+#include "base/error_codes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {
@@ -22,21 +22,6 @@ constexpr char kSpcOpusInfoOid[] = "1.3.6.1.4.1.311.2.1.12";
 constexpr uint8_t kStatementType[] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x16};
 // The RSA key flags of a store key: no check, external private key, sign-verify.
 constexpr int kStoreKeyFlags = 0x61;
-
-struct X509Free {
-    void operator()(X509* certificate) const { Crypto().X509_free(certificate); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { Crypto().EVP_PKEY_free(key); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-struct RsaMethodFree {
-    void operator()(RSA_METHOD* method) const { Crypto().RSA_meth_free(method); }
-};
-using RsaMethodPtr = std::unique_ptr<RSA_METHOD, RsaMethodFree>;
 
 // The image digest (MD5) fed from the hashed ranges.
 class Md5Sink final : public ImageDigestSink {

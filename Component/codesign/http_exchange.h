@@ -6,7 +6,7 @@
 #include <string>
 
 #include "codesign/url.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

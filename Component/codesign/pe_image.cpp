@@ -1,8 +1,9 @@
 #include "codesign/pe_image.h"
+#include "base/byte_order.h"
 
 #include <algorithm>
 
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 namespace ombrix {
 namespace {
@@ -21,14 +22,6 @@ constexpr uint32_t kPe32EntryField = 152;
 constexpr uint32_t kPe32PlusEntryField = 168;
 constexpr uint32_t kCertificateDirectory = 4;  // the fifth data directory
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutLe32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 }  // namespace
 
@@ -56,7 +49,7 @@ int ReadPeLayout(BlobPort& data, PeLayout& layout) {
     Buffer dos;
     if (int result = ReadExactly(data, kDosHeaderLength, dos); result != 0) return result;
     if (dos.Data()[0] != 'M' || dos.Data()[1] != 'Z') return kErrNotExecutable;
-    const uint32_t e = Le32(dos.Data() + kPeOffsetField);
+    const uint32_t e = LoadLittleEndian32(dos.Data() + kPeOffsetField);
     // 64-bit arithmetic: an e near 2^32 must not wrap around.
     if (static_cast<uint64_t>(e) + kNtHeadersLength > size) return kErrNotExecutable;
 
@@ -66,7 +59,7 @@ int ReadPeLayout(BlobPort& data, PeLayout& layout) {
     const uint8_t* headers = nt.Data();
     if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) return kErrNotExecutable;
 
-    const uint16_t magic = Le16(headers + kOptionalHeaderStart);
+    const uint16_t magic = LoadLittleEndian16(headers + kOptionalHeaderStart);
     uint32_t entry_field = 0;
     uint32_t count_field = 0;
     if (magic == kPe32Magic) {
@@ -78,14 +71,14 @@ int ReadPeLayout(BlobPort& data, PeLayout& layout) {
     } else {
         return kErrNotExecutable;
     }
-    const uint32_t optional_header_end = kOptionalHeaderStart + Le16(headers + kSizeOfOptionalHeaderField);
+    const uint32_t optional_header_end = kOptionalHeaderStart + LoadLittleEndian16(headers + kSizeOfOptionalHeaderField);
     if (entry_field + 8 > optional_header_end) return kErrNotExecutable;
-    if (Le32(headers + count_field) <= kCertificateDirectory) return kErrNotExecutable;
+    if (LoadLittleEndian32(headers + count_field) <= kCertificateDirectory) return kErrNotExecutable;
 
     const uint32_t padding = PaddingTo8(size);
     // The table's offset and its end must fit the entry's 32-bit fields.
     if (size + padding > UINT32_MAX) return kErrNotExecutable;
-    if (Le32(headers + entry_field + 4) != 0) return kErrAlreadySigned;
+    if (LoadLittleEndian32(headers + entry_field + 4) != 0) return kErrAlreadySigned;
 
     layout.size = size;
     layout.e = e;
@@ -123,7 +116,7 @@ bool BuildCertificateTable(const uint8_t* der, uint32_t length, Buffer& table) {
     const uint32_t padding = PaddingTo8(length);
     if (length > UINT32_MAX - 16 || (length && !der)) return false;
     uint8_t header[8];
-    PutLe32(header, length + padding + 8);
+    StoreLittleEndian32(header, length + padding + 8);
     header[4] = 0x00;  // revision 0x0200
     header[5] = 0x02;
     header[6] = 0x02;  // type 2: PKCS#7 SignedData

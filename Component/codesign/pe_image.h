@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "crypto/blob_port.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

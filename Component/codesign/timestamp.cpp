@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "codesign/openssl_holders.h"
+#include "binding/openssl_holders.h"
 #include "codesign/url.h"
 
 namespace ombrix {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "codesign/http_exchange.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 struct pkcs7_st;  // the crypto library's PKCS7
 

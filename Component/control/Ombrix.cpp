@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "binding/fips.h"
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 #include "com/variant_reference.h"
 #include "control/key_intake.h"
 #include "crypto/algorithm_factory.h"
@@ -13,6 +13,7 @@
 #include "control/debug_log.h"
 #include "control/errors.h"
 #include "control/process_settings.h"
+#include "text/code_page.h"
 
 namespace ombrix {
 namespace {

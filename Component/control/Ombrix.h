@@ -12,7 +12,7 @@
 #include "com/object.h"
 #include "control/ole_control.h"
 #include "control/persistence.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "crypto/symmetric.h"
 
 namespace ombrix {

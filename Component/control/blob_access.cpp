@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "com/holders.h"
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 namespace ombrix {
 namespace {

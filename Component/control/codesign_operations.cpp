@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 #include "codesign/authenticode_signer.h"
 #include "codesign/pe_image.h"
 #include "com/variant_reference.h"
@@ -14,7 +14,7 @@
 #include "control/errors.h"
 #include "control/key_intake.h"
 #include "control/platform_authenticode.h"
-#include "crypto/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {

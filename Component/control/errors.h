@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 namespace ombrix {
 

@@ -11,7 +11,7 @@
 #include "crypto/asymmetric.h"
 #include "crypto/digests.h"
 #include "crypto/hmac.h"
-#include "crypto/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <wrl/client.h>
 
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 #include "com/Ombrix.h"
 #include "com/holders.h"
 #include "control/debug_log.h"

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "binding/fips.h"
+#include "base/byte_order.h"
 #include "control/Ombrix.h"
 #include "control/blob_access.h"
 #include "control/debug_log.h"
@@ -11,7 +12,7 @@
 #include "crypto/algorithm_factory.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/asymmetric.h"
-#include "crypto/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {
@@ -30,20 +31,13 @@ uint32_t OptimizedHeaderLength(const cryptSYMMETRIC& cipher) {
 // The header's length field is 32 bits: longer inputs could not be restored exactly.
 constexpr uint64_t kMaxOptimizedLength = UINT32_MAX;
 
-void PutBigEndian(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value >> 24);
-    bytes[1] = static_cast<uint8_t>(value >> 16);
-    bytes[2] = static_cast<uint8_t>(value >> 8);
-    bytes[3] = static_cast<uint8_t>(value);
-}
-
 // Random byte, the length negated (big-endian), four zero bytes, a random 32-bit value, zeros;
 // the first header-length bytes of that (8 or 16).
 void BuildOptimizedHeader(uint8_t (&header)[kMaxOptimizedHeader], uint64_t plaintext_length) {
     memset(header, 0, sizeof header);
     header[0] = static_cast<uint8_t>(NonCryptoRandom());
-    PutBigEndian(header + 1, static_cast<uint32_t>(0u - static_cast<uint32_t>(plaintext_length)));
-    PutBigEndian(header + 9, NonCryptoRandom() * 65536u + NonCryptoRandom());
+    StoreBigEndian32(header + 1, static_cast<uint32_t>(0u - static_cast<uint32_t>(plaintext_length)));
+    StoreBigEndian32(header + 9, NonCryptoRandom() * 65536u + NonCryptoRandom());
 }
 
 // A port that counts the bytes written through it.

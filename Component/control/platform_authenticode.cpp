@@ -10,8 +10,8 @@
 #include <new>
 
 #include "blobs/file_handle.h"
-#include "control/error_codes.h"
-#include "crypto/secure_bytes.h"
+#include "base/error_codes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {

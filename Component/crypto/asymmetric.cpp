@@ -1,10 +1,13 @@
 #include "crypto/asymmetric.h"
+#include "base/byte_order.h"
+#include "crypto/mpint.h"
 
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "binding/binding.h"
+#include "binding/openssl_holders.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/digests.h"
 
@@ -13,10 +16,6 @@ namespace {
 
 namespace at = algorithm_type;
 
-struct BignumDeleter {
-    void operator()(BIGNUM* value) const { Crypto().BN_clear_free(value); }
-};
-using Bignum = std::unique_ptr<BIGNUM, BignumDeleter>;
 
 // Signatures longer than this are refused before they reach the library.
 constexpr uint32_t kMaxSignatureLength = cryptRSA::kMaxModulusBits / 8;
@@ -25,15 +24,15 @@ enum class ReadResult { kValue, kEnd, kMalformed };
 
 // Reads the next mpint of a key blob into a new number. kEnd when no bytes remain; kMalformed
 // when the length field is cut short or announces more bytes than remain.
-ReadResult ReadMpint(Buffer& blob, Bignum& value) {
+ReadResult ReadMpint(Buffer& blob, BignumPtr& value) {
     if (blob.Length() == 0) return ReadResult::kEnd;
     if (blob.Length() < 4) return ReadResult::kMalformed;
     const uint8_t* p = blob.Data();
-    const uint32_t n = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    const uint32_t n = LoadBigEndian32(p);
     if (n > blob.Length() - 4 || n > Buffer::kMaxStringLength) return ReadResult::kMalformed;
     value.reset(Crypto().BN_new());
     if (!value) return ReadResult::kMalformed;
-    blob.GetBignum2(value.get());
+    GetBignum2(blob, value.get());
     return ReadResult::kValue;
 }
 
@@ -47,8 +46,8 @@ bool ReadKeyType(Buffer& blob, const char* expected) {
     return match;
 }
 
-int Bits(const Bignum& value) { return Crypto().BN_num_bits(value.get()); }
-bool IsOdd(const Bignum& value) { return Crypto().BN_is_bit_set(value.get(), 0) == 1; }
+int Bits(const BignumPtr& value) { return Crypto().BN_num_bits(value.get()); }
+bool IsOdd(const BignumPtr& value) { return Crypto().BN_is_bit_set(value.get(), 0) == 1; }
 
 int8_t Base64Value(uint8_t c) {
     if (c >= 'A' && c <= 'Z') return static_cast<int8_t>(c - 'A');
@@ -134,7 +133,7 @@ int32_t cryptASYMMETRIC::VerifyData(const uint8_t*, uint32_t, const uint8_t*, ui
 
 // ---- cryptRSA ----
 
-void cryptRSA::KeyDeleter::operator()(rsa_st* key) const { Crypto().RSA_free(key); }
+void cryptRSA::KeyDeleter::operator()(rsa_st* key) const { RsaPtr::deleter_type()(key); }
 
 cryptRSA::cryptRSA() : key_(Crypto().RSA_new()) {
     key_size_ = 1024;
@@ -168,16 +167,16 @@ int32_t cryptRSA::SetBlobKey(const uint8_t* key, uint32_t length) {
 
     Buffer blob;
     if (!blob.Append(key, length) || !ReadKeyType(blob, "ssh-rsa")) return 0;
-    Bignum n, e;
+    BignumPtr n, e;
     if (ReadMpint(blob, n) != ReadResult::kValue || ReadMpint(blob, e) != ReadResult::kValue) return 0;
 
     // d, p, q, dmp1, dmq1, iqmp when bytes remain after e; a key cut short between values is
     // kept as private but incomplete and is not used.
     const bool is_private = blob.Length() != 0;
-    Bignum values[6];
+    BignumPtr values[6];
     bool complete = is_private;
     if (is_private) {
-        for (Bignum& value : values) {
+        for (BignumPtr& value : values) {
             const ReadResult read = ReadMpint(blob, value);
             if (read == ReadResult::kMalformed) return 0;
             if (read == ReadResult::kEnd || Bits(value) == 0) complete = false;
@@ -278,7 +277,7 @@ int32_t cryptRSA::VerifyData(const uint8_t* data, uint32_t length, const uint8_t
 
 // ---- cryptDSS ----
 
-void cryptDSS::KeyDeleter::operator()(dsa_st* key) const { Crypto().DSA_free(key); }
+void cryptDSS::KeyDeleter::operator()(dsa_st* key) const { DsaPtr::deleter_type()(key); }
 
 cryptDSS::cryptDSS() : key_(Crypto().DSA_new()) {
     key_size_ = 1024;
@@ -295,8 +294,8 @@ int32_t cryptDSS::SetKey(const uint8_t* key, uint32_t length) {
 
     Buffer blob;
     if (!blob.Append(key, length) || !ReadKeyType(blob, "ssh-dss")) return 0;
-    Bignum p, q, g, y, x;
-    for (Bignum* value : {&p, &q, &g, &y})
+    BignumPtr p, q, g, y, x;
+    for (BignumPtr* value : {&p, &q, &g, &y})
         if (ReadMpint(blob, *value) != ReadResult::kValue) return 0;
     const bool is_private = blob.Length() != 0;
     if (is_private && ReadMpint(blob, x) != ReadResult::kValue) return 0;

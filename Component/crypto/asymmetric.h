@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "crypto/symmetric.h"
 
 // The crypto library's key objects, by their structure tags: this header stays free of the

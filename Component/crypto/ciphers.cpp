@@ -1,4 +1,5 @@
 #include "crypto/ciphers.h"
+#include "base/byte_order.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,24 +13,14 @@ namespace {
 // Key lengths handed to the library as int; every algorithm here uses far fewer bytes.
 int LibraryLength(uint32_t length) { return static_cast<int>(std::min<uint32_t>(length, 1u << 20)); }
 
-uint32_t LoadLittleEndian(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
-}
-
-void StoreLittleEndian(uint32_t value, uint8_t* bytes) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-    bytes[2] = static_cast<uint8_t>(value >> 16);
-    bytes[3] = static_cast<uint8_t>(value >> 24);
-}
 
 // Applies a library block function that works in place on two 32-bit words.
 template <class Word, class Function, class Key>
 void TwoWordBlock(const uint8_t* in, uint8_t* out, Function function, Key* key) {
-    Word words[2] = {LoadLittleEndian(in), LoadLittleEndian(in + 4)};
+    Word words[2] = {LoadLittleEndian32(in), LoadLittleEndian32(in + 4)};
     function(words, key);
-    StoreLittleEndian(static_cast<uint32_t>(words[0]), out);
-    StoreLittleEndian(static_cast<uint32_t>(words[1]), out + 4);
+    StoreLittleEndian32(out, static_cast<uint32_t>(words[0]));
+    StoreLittleEndian32(out + 4, static_cast<uint32_t>(words[1]));
 }
 
 // The library declares its input blocks without const, but does not write them.

@@ -8,7 +8,7 @@
 
 #include <zlib.h>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

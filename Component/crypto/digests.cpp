@@ -1,4 +1,5 @@
 #include "crypto/digests.h"
+#include "base/byte_order.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
@@ -9,24 +10,12 @@
 #include "binding/binding.h"
 #include "binding/fips.h"
 #include "crypto/algorithm_types.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "crypto/sha2.h"
 
 namespace ombrix {
 namespace {
 
-inline uint32_t LoadLittleEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline uint64_t LoadLittleEndian64(const uint8_t* p) {
-    return uint64_t{LoadLittleEndian32(p)} | (uint64_t{LoadLittleEndian32(p + 4)} << 32);
-}
-inline void StoreLittleEndian32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 constexpr uint32_t kMd5Size = 16;
 constexpr uint32_t kSha1Size = 20;

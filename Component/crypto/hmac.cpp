@@ -6,7 +6,7 @@
 
 #include "binding/binding.h"
 #include "crypto/algorithm_types.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

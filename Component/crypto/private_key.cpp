@@ -1,8 +1,10 @@
 #include "crypto/private_key.h"
+#include "crypto/mpint.h"
 
 #include <memory>
 
 #include "binding/binding.h"
+#include "binding/openssl_holders.h"
 
 namespace ombrix {
 namespace {
@@ -10,12 +12,6 @@ namespace {
 // Larger texts are no key this module would use.
 constexpr size_t kMaxPemLength = 1u << 20;
 
-struct BioDeleter {
-    void operator()(BIO* bio) const { Crypto().BIO_free(bio); }
-};
-struct PkeyDeleter {
-    void operator()(EVP_PKEY* key) const { Crypto().EVP_PKEY_free(key); }
-};
 
 // Declines every pass phrase request: an encrypted key fails to load instead of the library
 // prompting on a console.
@@ -24,7 +20,7 @@ int NoPassPhrase(char*, int, int, void*) { return -1; }
 bool PutValues(Buffer& blob, const char* type, std::initializer_list<const BIGNUM*> values) {
     if (!blob.PutCString(type)) return false;
     for (const BIGNUM* value : values)
-        if (!value || !blob.PutBignum2(value)) return false;
+        if (!value || !PutBignum2(blob, value)) return false;
     return true;
 }
 
@@ -38,9 +34,9 @@ bool ImportPemPrivateKey(const char* pem, size_t length, Buffer& key_bytes) {
         !crypto.DSA_get0_pqg || !crypto.DSA_get0_key)
         return false;
 
-    std::unique_ptr<BIO, BioDeleter> bio(crypto.BIO_new_mem_buf(pem, static_cast<int>(length)));
+    BioPtr bio(crypto.BIO_new_mem_buf(pem, static_cast<int>(length)));
     if (!bio) return false;
-    std::unique_ptr<EVP_PKEY, PkeyDeleter> key(crypto.PEM_read_bio_PrivateKey(bio.get(), nullptr, &NoPassPhrase, nullptr));
+    PkeyPtr key(crypto.PEM_read_bio_PrivateKey(bio.get(), nullptr, &NoPassPhrase, nullptr));
     if (!key) return false;
 
     Buffer blob;

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "binding/binding.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 namespace {

@@ -1,4 +1,5 @@
 #include "crypto/sha2.h"
+#include "base/byte_order.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
@@ -6,31 +7,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 namespace {
 
 // ---- Byte order and processor features --------------------------------------------------------
 
-inline uint32_t Load32(const uint8_t* p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return __builtin_bswap32(v);
-}
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    v = __builtin_bswap32(v);
-    memcpy(p, &v, 4);
-}
-inline void Store64(uint8_t* p, uint64_t v) {
-    v = __builtin_bswap64(v);
-    memcpy(p, &v, 8);
-}
 inline uint32_t Rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 inline uint64_t Rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
@@ -104,7 +87,7 @@ constexpr uint32_t kInitial256[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff
     OMBRIX_SHA256_ROUND(c, d, e, f, g, h, a, b, kK256[(i) + 6], W((i) + 6));                     \
     OMBRIX_SHA256_ROUND(b, c, d, e, f, g, h, a, kK256[(i) + 7], W((i) + 7))
 
-#define OMBRIX_SHA256_LOAD(i) (w[i] = Load32(p + 4 * (i)))
+#define OMBRIX_SHA256_LOAD(i) (w[i] = LoadBigEndian32(p + 4 * (i)))
 
 void Sha256BlocksPortable(uint32_t state[8], const uint8_t* p, size_t count) {
     uint32_t w[16];
@@ -242,7 +225,7 @@ constexpr uint64_t kInitial384[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9
 
 // Round input K + W for the portable builds: the first 16 words from the block, the others
 // computed in place in a 16-word ring.
-#define OMBRIX_SHA512_LOAD(i) (kK512[i] + (w[i] = Load64(p + 8 * (i))))
+#define OMBRIX_SHA512_LOAD(i) (kK512[i] + (w[i] = LoadBigEndian64(p + 8 * (i))))
 #define OMBRIX_SHA512_W(i)                                                                       \
     (kK512[i] +                                                                                  \
      (w[(i) & 15] += (Rotr64(w[((i) - 2) & 15], 19) ^ Rotr64(w[((i) - 2) & 15], 61) ^ (w[((i) - 2) & 15] >> 6)) + \
@@ -465,9 +448,9 @@ void cryptSHA256::Final(uint8_t* out) {
         buffered = 0;
     }
     memset(block_ + buffered, 0, 56 - buffered);
-    Store64(block_ + 56, bit_count_);
+    StoreBigEndian64(block_ + 56, bit_count_);
     compress_(state_, block_, 1);
-    for (int i = 0; i < 8; ++i) Store32(out + 4 * i, state_[i]);
+    for (int i = 0; i < 8; ++i) StoreBigEndian32(out + 4 * i, state_[i]);
 }
 
 bool cryptSHA256::ShaExtensionsAvailable() { return Cpu().sha; }
@@ -520,11 +503,11 @@ void cryptSHA512::Final(uint8_t* out) {
         buffered = 0;
     }
     memset(block_ + buffered, 0, 112 - buffered);
-    Store64(block_ + 112, (byte_count_[1] << 3) | (byte_count_[0] >> 61));
-    Store64(block_ + 120, byte_count_[0] << 3);
+    StoreBigEndian64(block_ + 112, (byte_count_[1] << 3) | (byte_count_[0] >> 61));
+    StoreBigEndian64(block_ + 120, byte_count_[0] << 3);
     compress_(state_, block_, 1);
     const uint32_t words = WordCount();
-    for (uint32_t i = 0; i < words; ++i) Store64(out + 8 * i, state_[i]);
+    for (uint32_t i = 0; i < words; ++i) StoreBigEndian64(out + 8 * i, state_[i]);
 }
 
 cryptSHA512::Build cryptSHA512::BestBuild() { return Cpu().avx2 ? Build::kAvx2 : Cpu().bmi2 ? Build::kBmi2 : Build::kBaseline; }

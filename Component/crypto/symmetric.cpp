@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 #include "crypto/algorithm_types.h"
 
 namespace ombrix {

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "crypto/blob_port.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "crypto/compression.h"
-#include "crypto/secure_bytes.h"
+#include "base/secure_bytes.h"
 
 namespace ombrix {
 

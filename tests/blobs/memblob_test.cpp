@@ -7,7 +7,7 @@
 #include <string>
 
 #include "control/errors.h"
-#include "control/process_settings.h"
+#include "text/code_page.h"
 #include "blobs/scripted_stream.h"
 #include "test_util.h"
 

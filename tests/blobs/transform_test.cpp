@@ -1,4 +1,4 @@
-#include "blobs/transform.h"
+#include "text/transform.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 using ombrix::Buffer;
 using ombrix::cryptBASE64;

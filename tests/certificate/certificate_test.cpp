@@ -10,7 +10,7 @@
 #include "certificate.h"
 #include "control/certificate_table.h"
 #include "control/key_intake.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "test_util.h"
 
 using certstandin::CCertificate;

@@ -15,7 +15,7 @@
 #include "codesign/authenticode_content.h"
 #include "codesign/pe_image.h"
 #include "memory_port.h"
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "binding/binding.h"
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/asymmetric.h"
 #include "crypto/private_key.h"

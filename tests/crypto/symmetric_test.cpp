@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/error_codes.h"
+#include "base/error_codes.h"
 #include "crypto/algorithm_factory.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/ciphers.h"

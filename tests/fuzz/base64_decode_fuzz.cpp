@@ -4,7 +4,7 @@
 // The decoded bytes, encoded again and decoded, come back unchanged.
 #include <string>
 
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "fuzz_util.h"
 
 using namespace ombrix;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "crypto/blob_port.h"
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 #include "../memory_port.h"
 
 // A property that failed: print it and abort, so that libFuzzer saves the reproducer.

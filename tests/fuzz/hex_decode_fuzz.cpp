@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string>
 
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "fuzz_util.h"
 
 using namespace ombrix;

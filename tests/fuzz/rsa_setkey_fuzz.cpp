@@ -2,7 +2,7 @@
 // the bytes as a blob, the bytes Base64-encoded behind "ssh-rsa " (which must be taken exactly as
 // the blob itself is), or the bytes as raw text behind "ssh-rsa ". A usable small key then signs,
 // verifies and encrypts.
-#include "blobs/transform.h"
+#include "text/transform.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/asymmetric.h"
 #include "fuzz_util.h"

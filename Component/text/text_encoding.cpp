@@ -1,11 +1,11 @@
-#include "blobs/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <climits>
 #include <new>
 
-#include "blobs/transform.h"
-#include "control/error_codes.h"
-#include "control/process_settings.h"
+#include "text/transform.h"
+#include "base/error_codes.h"
+#include "text/code_page.h"
 
 namespace ombrix {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix { class cryptTRANSFORM; }
 

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-struct bignum_st;  // the crypto library's BIGNUM
-
 namespace ombrix {
 
 class _Buffer {
@@ -50,16 +48,11 @@ public:
     // The next line without its LF or CR LF ending, zero-terminated inside the array, or
     // nullptr when no complete line is buffered.
     char* GetLine();
-    // A length-prefixed string read as an unsigned big-endian magnitude into `value`; returns
-    // the string's length, or 0 (and sets the value to zero) when no string can be read.
-    uint32_t GetBignum2(bignum_st* value);
 
     bool PutChar(uint8_t value) { return Append(&value, 1); }
     bool PutInt(uint32_t value);
     bool PutString(const void* bytes, uint32_t n);
     bool PutCString(const char* text);
-    // The SSH mpint encoding of a non-negative number (RFC 4251).
-    bool PutBignum2(const bignum_st* value);
 
     // Direct access for owners that manage the window themselves (the memory blob).
     uint32_t Capacity() const { return capacity_; }

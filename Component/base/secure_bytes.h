@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <new>
 
-#include "crypto/buffer.h"
+#include "base/buffer.h"
 
 namespace ombrix {
 

@@ -1,6 +1,6 @@
-#include "crypto/buffer.h"
+#include "base/buffer.h"
+#include "base/byte_order.h"
 
-#include "binding/binding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -78,7 +78,7 @@ uint8_t Buffer::GetChar() {
 uint32_t Buffer::GetInt() {
     uint8_t bytes[4] = {};
     GetBytes(bytes, 4);
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    return LoadBigEndian32(bytes);
 }
 
 uint8_t* Buffer::GetString(uint32_t* length) {
@@ -106,43 +106,13 @@ char* Buffer::GetLine() {
 }
 
 bool Buffer::PutInt(uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                              static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t bytes[4];
+    StoreBigEndian32(bytes, value);
     return Append(bytes, 4);
 }
 
 bool Buffer::PutString(const void* bytes, uint32_t n) { return PutInt(n) && Append(bytes, n); }
 
 bool Buffer::PutCString(const char* text) { return PutString(text, static_cast<uint32_t>(strlen(text))); }
-
-uint32_t Buffer::GetBignum2(bignum_st* value) {
-    uint32_t length = 0;
-    uint8_t* bytes = GetString(&length);
-    Crypto().BN_bin2bn(bytes, static_cast<int>(length), value);
-    if (bytes) {
-        SecureZero(bytes, length);
-        delete[] bytes;
-    }
-    return length;
-}
-
-bool Buffer::PutBignum2(const bignum_st* value) {
-    const uint32_t n = (static_cast<uint32_t>(Crypto().BN_num_bits(value)) + 7) / 8;
-    auto* bytes = new (std::nothrow) uint8_t[n + 1];
-    if (!bytes) return false;
-    bytes[0] = 0;
-    bool written = false;
-    if (static_cast<uint32_t>(Crypto().BN_bn2bin(value, bytes + 1)) == n) {
-        if (n == 0)
-            written = PutInt(0);
-        else if (bytes[1] & 0x80)
-            written = PutString(bytes, n + 1);  // the leading zero keeps the number positive
-        else
-            written = PutString(bytes + 1, n);
-    }
-    SecureZero(bytes, n + 1);
-    delete[] bytes;
-    return written;
-}
 
 }  // namespace ombrix

@@ -1,11 +1,12 @@
-#include "blobs/transform.h"
+#include "text/transform.h"
 
 #include <algorithm>
 #include <array>
 #include <memory>
 
 #include "binding/binding.h"
-#include "control/error_codes.h"
+#include "binding/openssl_holders.h"
+#include "base/error_codes.h"
 
 namespace ombrix {
 namespace {
@@ -88,11 +89,6 @@ uint32_t DecodeGroup(const uint8_t* group, uint32_t size, Staging& staging, bool
     return digits;
 }
 
-// The Base64 filter chain is freed as a whole through its head.
-struct BioChainFree {
-    void operator()(BIO* bio) const { Crypto().BIO_free_all(bio); }
-};
-using BioChain = std::unique_ptr<BIO, BioChainFree>;
 
 // Appends what the memory sink holds to the output and empties the sink (a reset wipes it).
 bool DrainSink(BIO* sink, Buffer& output) {
@@ -108,9 +104,9 @@ bool DrainSink(BIO* sink, Buffer& output) {
 // of a memory sink. The input goes in pieces because the library's write length is an int, and
 // the sink is emptied after each piece because its length is reported as a long (32 bits here).
 bool EncodeThroughFilter(const uint8_t* bytes, uint32_t count, Buffer& output) {
-    BioChain sink(Crypto().BIO_new(Crypto().BIO_s_mem()));
+    BioChainPtr sink(Crypto().BIO_new(Crypto().BIO_s_mem()));
     if (!sink) return false;
-    BioChain chain(Crypto().BIO_new(Crypto().BIO_f_base64()));
+    BioChainPtr chain(Crypto().BIO_new(Crypto().BIO_f_base64()));
     if (!chain) return false;
     Crypto().BIO_set_flags(chain.get(), BIO_FLAGS_BASE64_NO_NL);
     BIO* memory = sink.get();
