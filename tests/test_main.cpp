@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "com/module.h"
+#include "module/classes.h"
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // The component's classes and type library, as the DLL hands them over at attach.
+    com::DescribeModule(ombrix::kOmbrixModule);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     const int result = RUN_ALL_TESTS();
     CoUninitialize();

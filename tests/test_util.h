@@ -12,7 +12,8 @@
 
 #include "com/holders.h"
 #include "com/object.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 
 namespace test {
 
@@ -56,11 +57,11 @@ inline ErrorInfoFields TakeErrorInfo() {
 // A call that reported error `code`: its HRESULT, and error information with the table's
 // message and the raising class's ProgID.
 inline void ExpectErrorReport(HRESULT hr, int32_t code, const wchar_t* source) {
-    EXPECT_EQ(hr, ombrix::ErrorHResult(code));
+    EXPECT_EQ(hr, com::ErrorHResult(code));
     const ErrorInfoFields info = TakeErrorInfo();
     EXPECT_TRUE(info.present);
     EXPECT_EQ(info.source, source);
-    const std::string message = ombrix::ErrorMessage(code);
+    const std::string message = com::ErrorMessage(code);
     EXPECT_EQ(info.description, std::wstring(message.begin(), message.end()));
 }
 

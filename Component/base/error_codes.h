@@ -40,4 +40,7 @@ enum ErrorCode : int32_t {
     kErrFipsUnsupported = 33018,
 };
 
+// The English message of a code of the table, or null for a code the table does not list.
+const char* TableMessage(int32_t code);
+
 }  // namespace ombrix

@@ -7,7 +7,8 @@
 #include <new>
 
 #include "text/text_encoding.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 
 namespace ombrix {
 namespace {
@@ -41,7 +42,7 @@ CFileBlob::~CFileBlob() {
     DeleteIfAutoDelete();
 }
 
-HRESULT CFileBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
+HRESULT CFileBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 bool CFileBlob::CreateTempName() {
     wchar_t dir[1024];

@@ -7,7 +7,7 @@
 
 #include "blobs/file_handle.h"
 #include "text/transform.h"
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/holders.h"
 #include "com/object.h"
 #include "base/buffer.h"

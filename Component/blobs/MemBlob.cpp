@@ -9,7 +9,8 @@
 #include "blobs/file_handle.h"
 #include "text/text_encoding.h"
 #include "com/holders.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 
 namespace ombrix {
 namespace {
@@ -35,7 +36,7 @@ HRESULT AppendArray(SAFEARRAY** data_array, Buffer& buffer, bool* out_of_memory)
 
 }  // namespace
 
-HRESULT CMemBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
+HRESULT CMemBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 STDMETHODIMP CMemBlob::get_Text(BSTR* value) try {
     if (!value) return E_POINTER;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "text/transform.h"
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "blobs/direct_access.h"
 #include "com/object.h"
 #include "base/buffer.h"

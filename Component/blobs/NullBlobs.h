@@ -2,7 +2,7 @@
 // IBlob and IBlob64 call without doing anything.
 #pragma once
 
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/object.h"
 
 namespace ombrix {

@@ -7,7 +7,8 @@
 #include "blobs/file_handle.h"
 #include "text/text_encoding.h"
 #include "com/holders.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 
 namespace ombrix {
 namespace {
@@ -29,7 +30,7 @@ struct Chunk {
 
 }  // namespace
 
-HRESULT CStreamBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
+HRESULT CStreamBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 int32_t CStreamBlob::ReadWholeStream(Buffer& content) {
     if (FAILED(SeekToStart(stream_.Get()))) return kErrNone;

@@ -5,7 +5,7 @@
 #include <wrl/client.h>
 
 #include "text/transform.h"
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/object.h"
 #include "base/buffer.h"
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "com/Ombrix.h"
 #include "com/holders.h"
 #include "com/object.h"
 #include "com/registrar.h"
@@ -24,14 +23,17 @@ wchar_t g_module_path[MAX_PATH + 1];
 SRWLOCK g_class_objects_lock = SRWLOCK_INIT;
 std::vector<IClassFactory*> g_class_objects;
 
-// Type information per interface GUID, loaded once from the type library.
-SRWLOCK g_type_info_lock = SRWLOCK_INIT;
-ITypeLib* g_type_library = nullptr;
-struct CachedTypeInfo {
-    GUID guid;
-    ITypeInfo* info;
-};
-std::vector<CachedTypeInfo> g_type_infos;
+// The module's classes and type library, as described at attach.
+const ModuleDescription* g_description = nullptr;
+
+// Type information per interface, indexed by the slot each interface takes on first use, and the
+// type library it comes from: filled once, read without a lock.
+constexpr int kTypeInfoSlots = 32;
+std::atomic<ITypeInfo*> g_type_infos[kTypeInfoSlots];
+std::atomic<int> g_type_info_slots_taken{0};
+std::atomic<ITypeLib*> g_type_library{nullptr};
+
+std::span<const ClassEntry> Classes() { return g_description ? g_description->classes : std::span<const ClassEntry>(); }
 
 // The class object every class of the map uses: creates objects through the map's function.
 // The module's cache holds the first reference; references beyond it hold the module's lock.
@@ -83,16 +85,37 @@ private:
 };
 
 HRESULT LoadTypeLibrary(ITypeLib** library) {
-    if (SUCCEEDED(LoadRegTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, library))) return S_OK;
+    if (g_description && g_description->type_library &&
+        SUCCEEDED(LoadRegTypeLib(*g_description->type_library, g_description->type_library_major,
+                                 g_description->type_library_minor, LOCALE_NEUTRAL, library))) {
+        return S_OK;
+    }
     // Not registered (yet): the module carries the library as its resource TYPELIB 1.
     return LoadTypeLibEx(ModulePath(), REGKIND_NONE, library);
 }
 
-// Whether version 1.0 of the type library has a registration key.
+// The type library, loaded on first use; a load that loses the race to another thread is dropped.
+HRESULT TypeLibrary(ITypeLib** library) {
+    *library = g_type_library.load(std::memory_order_acquire);
+    if (*library) return S_OK;
+    ITypeLib* loaded = nullptr;
+    RETURN_IF_FAILED(LoadTypeLibrary(&loaded));
+    ITypeLib* expected = nullptr;
+    if (!g_type_library.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
+        loaded->Release();
+        loaded = expected;
+    }
+    *library = loaded;
+    return S_OK;
+}
+
+// Whether the described version of the type library has a registration key.
 bool TypeLibraryRegistered() {
     wchar_t libid[40];
-    if (!StringFromGUID2(LIBID_OMBRIXLib, libid, 40)) return false;
-    const std::wstring key = std::wstring(L"TypeLib\\") + libid + L"\\1.0";
+    if (!g_description || !g_description->type_library || !StringFromGUID2(*g_description->type_library, libid, 40)) return false;
+    wchar_t version[16];
+    swprintf(version, 16, L"\\%x.%x", g_description->type_library_major, g_description->type_library_minor);
+    const std::wstring key = std::wstring(L"TypeLib\\") + libid + version;
     RegistryKey opened;
     return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
@@ -116,38 +139,41 @@ const wchar_t* ModulePath() {
     return g_module_path;
 }
 
-HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** info) {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    AcquireSRWLockExclusive(&g_type_info_lock);
-    HRESULT hr = S_OK;
-    for (const auto& cached : g_type_infos) {
-        if (IsEqualGUID(cached.guid, guid)) {
-            *info = cached.info;
-            break;
-        }
-    }
-    if (!*info) {
-        if (!g_type_library) hr = LoadTypeLibrary(&g_type_library);
-        if (SUCCEEDED(hr)) hr = g_type_library->GetTypeInfoOfGuid(guid, info);
-        if (SUCCEEDED(hr)) {
-            try {
-                g_type_infos.push_back({guid, *info});
-            } catch (const std::bad_alloc&) {
-                (*info)->Release();
-                *info = nullptr;
-                hr = E_OUTOFMEMORY;
-            }
-        }
-    }
-    if (*info) (*info)->AddRef();
-    ReleaseSRWLockExclusive(&g_type_info_lock);
-    return hr;
+int TakeTypeInfoSlot() {
+    const int slot = g_type_info_slots_taken.fetch_add(1);
+    return slot < kTypeInfoSlots ? slot : -1;
 }
 
-void ModuleAttach(HMODULE module) {
+HRESULT GetTypeInfo(int slot, REFGUID guid, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (slot >= 0) *info = g_type_infos[slot].load(std::memory_order_acquire);
+    if (!*info) {
+        ITypeLib* library = nullptr;
+        RETURN_IF_FAILED(TypeLibrary(&library));
+        ITypeInfo* loaded = nullptr;
+        RETURN_IF_FAILED(library->GetTypeInfoOfGuid(guid, &loaded));
+        if (slot < 0) {
+            *info = loaded;  // more interfaces than slots: not cached
+            return S_OK;
+        }
+        ITypeInfo* expected = nullptr;
+        if (!g_type_infos[slot].compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
+            loaded->Release();
+            loaded = expected;
+        }
+        *info = loaded;
+    }
+    (*info)->AddRef();
+    return S_OK;
+}
+
+void DescribeModule(const ModuleDescription& description) { g_description = &description; }
+
+void ModuleAttach(HMODULE module, const ModuleDescription& description) {
     g_module = module;
     ModulePath();
+    DescribeModule(description);
 }
 
 void ModuleDetach(bool process_terminating) {
@@ -157,16 +183,16 @@ void ModuleDetach(bool process_terminating) {
         if (factory) factory->Release();
         factory = nullptr;
     }
-    for (auto& cached : g_type_infos) cached.info->Release();
-    g_type_infos.clear();
-    if (g_type_library) g_type_library->Release();
-    g_type_library = nullptr;
+    for (auto& slot : g_type_infos) {
+        if (ITypeInfo* info = slot.exchange(nullptr)) info->Release();
+    }
+    if (ITypeLib* library = g_type_library.exchange(nullptr)) library->Release();
 }
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
     if (!result) return E_POINTER;
     *result = nullptr;
-    const auto map = ObjectMap();
+    const auto map = Classes();
     for (size_t i = 0; i < map.size(); ++i) {
         if (!IsEqualCLSID(clsid, *map[i].clsid)) continue;
         AcquireSRWLockExclusive(&g_class_objects_lock);
@@ -185,7 +211,8 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
 }
 
 HRESULT RegisterServer() {
-    for (const auto& entry : ObjectMap()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, true));
+    for (const auto& entry : Classes()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, true));
+    if (!g_description || !g_description->type_library) return S_OK;
     ITypeLib* library = nullptr;
     RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &library));
     const HRESULT hr = RegisterTypeLib(library, const_cast<LPOLESTR>(ModulePath()), nullptr);
@@ -197,13 +224,14 @@ HRESULT RegisterServer() {
 // does not leave the others registered; the first failure is returned.
 HRESULT UnregisterServer() {
     HRESULT first_failure = S_OK;
-    for (const auto& entry : ObjectMap()) {
+    for (const auto& entry : Classes()) {
         const HRESULT hr = ApplyRegistryScript(entry.registry_script, false);
         if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
     }
     // A library that is already gone is not a failure of unregistration.
     if (TypeLibraryRegistered()) {
-        const HRESULT hr = UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+        const HRESULT hr = UnRegisterTypeLib(*g_description->type_library, g_description->type_library_major,
+                                             g_description->type_library_minor, LOCALE_NEUTRAL, SYS_WIN64);
         if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
     }
     return first_failure;

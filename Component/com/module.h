@@ -1,4 +1,5 @@
-// The in-process server module: object map, class objects and registration.
+// The in-process server module as the framework sees it: class objects, type information and
+// registration, for the classes and type library the module describes at attach.
 #pragma once
 
 #include <windows.h>
@@ -17,15 +18,24 @@ struct ClassEntry {
     CreateFunction create;
 };
 
-// The object map, in registration and lookup order (defined by the component).
-std::span<const ClassEntry> ObjectMap();
+// What a server module hands the framework: its classes, in registration and lookup order,
+// and the type library it registers (none when `type_library` is null).
+struct ModuleDescription {
+    std::span<const ClassEntry> classes;
+    const GUID* type_library = nullptr;
+    WORD type_library_major = 1;
+    WORD type_library_minor = 0;
+};
+
+// Sets the description the class objects and registration work from; must outlive the module.
+void DescribeModule(const ModuleDescription& description);
 
 // The module's handle and full path.
 HMODULE ModuleHandle();
 const wchar_t* ModulePath();
 
 // Process attach and detach of the module.
-void ModuleAttach(HMODULE module);
+void ModuleAttach(HMODULE module, const ModuleDescription& description);
 void ModuleDetach(bool process_terminating);
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result);

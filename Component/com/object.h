@@ -51,8 +51,17 @@ void ModuleLock();
 void ModuleUnlock();
 long ModuleLockCount();
 
-// The type information of one interface of the component's type library (cached per module).
-HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** info);
+// The type information of interface `guid` of the module's type library, cached in `slot` (as
+// TakeTypeInfoSlot gave it to the interface; -1 for no cache).
+HRESULT GetTypeInfo(int slot, REFGUID guid, ITypeInfo** info);
+int TakeTypeInfoSlot();
+
+// The type information of interface I, from a cache slot of its own.
+template <class I>
+HRESULT TypeInfoOf(ITypeInfo** info) {
+    static const int slot = TakeTypeInfoSlot();
+    return GetTypeInfo(slot, __uuidof(I), info);
+}
 
 template <class Class>
 struct InterfaceEntry {
@@ -214,11 +223,11 @@ public:
         if (!info) return E_POINTER;
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
-        return com::GetTypeInfo(__uuidof(I), info);
+        return com::TypeInfoOf<I>(info);
     } COM_CATCH
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override try {
         ITypeInfo* info = nullptr;
-        HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
+        HRESULT hr = com::TypeInfoOf<I>(&info);
         if (FAILED(hr)) return hr;
         hr = info->GetIDsOfNames(names, count, ids);
         info->Release();
@@ -229,7 +238,7 @@ public:
         // A report left by an earlier call must not be taken for this call's.
         SetErrorInfo(0, nullptr);
         ITypeInfo* info = nullptr;
-        HRESULT hr = com::GetTypeInfo(__uuidof(I), &info);
+        HRESULT hr = com::TypeInfoOf<I>(&info);
         if (FAILED(hr)) return hr;
         DispatchArguments arguments(params);
         hr = info->Invoke(static_cast<I*>(this), id, flags, arguments.Get(), result, exception, argument_error);

@@ -11,7 +11,8 @@
 #include "crypto/digests.h"
 #include "crypto/hmac.h"
 #include "control/debug_log.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "control/process_settings.h"
 #include "text/code_page.h"
 
@@ -65,10 +66,10 @@ COmbrix::~COmbrix() {
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Ombrix destroyed\r\n");
 }
 
-HRESULT COmbrix::Error(int32_t code) const { return ReportError(code, kProgId); }
+HRESULT COmbrix::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 HRESULT COmbrix::Failure(int32_t code) const {
-    return code < 0 ? ReportFailure(static_cast<HRESULT>(code), kProgId) : Error(code);
+    return code < 0 ? com::ReportFailure(static_cast<HRESULT>(code), kProgId, CLSID_Ombrix) : Error(code);
 }
 
 void COmbrix::SetIvRegisterLength(uint32_t length) {

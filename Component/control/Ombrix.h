@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <memory>
 
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/connection_point.h"
 #include "com/holders.h"
 #include "com/object.h"

@@ -5,7 +5,7 @@
 #include <wrl/client.h>
 
 #include "blobs/direct_access.h"
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "crypto/blob_port.h"
 
 namespace ombrix {

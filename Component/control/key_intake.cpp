@@ -7,7 +7,7 @@
 #include <wrl/client.h>
 
 #include "text/text_encoding.h"
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/holders.h"
 #include "control/debug_log.h"
 #include "crypto/private_key.h"

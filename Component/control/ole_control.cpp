@@ -679,7 +679,7 @@ STDMETHODIMP OleControl::EnumDAdvise(IEnumSTATDATA** advises) try {
 
 // --- Class information ------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::GetClassInfo(ITypeInfo** info) try { return com::GetTypeInfo(clsid_, info); } COM_CATCH
+STDMETHODIMP OleControl::GetClassInfo(ITypeInfo** info) try { return com::GetTypeInfo(-1, clsid_, info); } COM_CATCH
 
 STDMETHODIMP OleControl::GetGUID(DWORD kind, GUID* guid) try {
     if (!guid) return E_POINTER;

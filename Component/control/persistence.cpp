@@ -6,7 +6,8 @@
 
 #include "com/holders.h"
 #include "control/Ombrix.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "binding/fips.h"
 
 namespace ombrix {

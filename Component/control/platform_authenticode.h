@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "codesign/authenticode_signer.h"
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 #include "crypto/blob_port.h"
 
 namespace ombrix {

@@ -1,14 +1,14 @@
 // CCertificate: a small stand-in for the outside certificate component that the control talks
 // to through ICertificate. It keeps a PEM private key, a PEM certificate and a handle to the
 // certificate's CryptoAPI context (an index into the process's table that Ombrix.dll exports,
-// see control/certificate_table.h).
+// see codesign/certificate_table.h).
 // Members beyond those return E_NOTIMPL. It is a test and sample object, not part of the product.
 #pragma once
 
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/holders.h"
 #include "com/object.h"
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 
 namespace certstandin {
 

@@ -9,24 +9,21 @@
 #include "com/registrar.h"
 
 namespace {
+
 constexpr UINT kRegistryScript = 101;
-}
 
-namespace com {
+// Only the class: the type library is the component's, registered by Ombrix.dll.
+constexpr com::ClassEntry kClasses[] = {
+    {&certstandin::CLSID_Certificate, kRegistryScript, &com::ComObject<certstandin::CCertificate>::Create},
+};
+const com::ModuleDescription kModule{kClasses};
 
-std::span<const ClassEntry> ObjectMap() {
-    static const ClassEntry map[] = {
-        {&certstandin::CLSID_Certificate, kRegistryScript, &ComObject<certstandin::CCertificate>::Create},
-    };
-    return map;
-}
-
-}  // namespace com
+}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
-            com::ModuleAttach(instance);
+            com::ModuleAttach(instance, kModule);
             DisableThreadLibraryCalls(instance);
             break;
         case DLL_PROCESS_DETACH:

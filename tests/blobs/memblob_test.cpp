@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "text/code_page.h"
 #include "blobs/scripted_stream.h"
 #include "test_util.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "certificate.h"
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 #include "control/key_intake.h"
 #include "base/buffer.h"
 #include "test_util.h"

@@ -106,14 +106,14 @@ const Step kSteps[] = {
      }},
     {"SecretKey put", [](Objects& o) { return o.PutKey(); }},
     {"Encrypt", [](Objects& o) { return o.control->Encrypt(o.input.Get(), o.output.Get()); },
-     {ombrix::ErrorHResult(30003), ombrix::ErrorHResult(E_OUTOFMEMORY)}},
+     {com::ErrorHResult(30003), com::ErrorHResult(E_OUTOFMEMORY)}},
     // A read that fails for lack of memory fails the Digest: never a digest of part of the data.
     {"Digest",
      [](Objects& o) {
          o.control->put_type(SHA256);
          return o.control->Digest(o.input.Get(), o.output.Get());
      },
-     {ombrix::ErrorHResult(30003), ombrix::ErrorHResult(30009)}},
+     {com::ErrorHResult(30003), com::ErrorHResult(30009)}},
     {"MemBlob Text put", [](Objects& o) { return o.text->put_Text(o.long_text.Get()); }},
     {"MemBlob ToHex", [](Objects& o) { return o.text->ToHex(o.returned.Put()); }},
     {"MemBlob FromBase64 and Text get",
@@ -143,7 +143,7 @@ const Step kSteps[] = {
 
 TEST(AllocationFailure, EveryAllocationOfACallFailsInTurn) {
     for (const Step& step : kSteps) {
-        std::vector<HRESULT> allowed = {S_OK, E_OUTOFMEMORY, ombrix::ErrorHResult(8)};
+        std::vector<HRESULT> allowed = {S_OK, E_OUTOFMEMORY, com::ErrorHResult(8)};
         allowed.insert(allowed.end(), step.also.begin(), step.also.end());
         std::wstring expected;
         {

@@ -67,7 +67,7 @@ TEST(ErrorInfo, ADispatchCallLeavesNoStaleReport) {
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrHelpFile);
     // Leave a report on the thread, as a failed call does, then succeed.
-    ombrix::ReportError(30004, L"Kestrane.Ombrix.1");
+    com::ReportError(30004, L"Kestrane.Ombrix.1", CLSID_Ombrix);
     V_I4(&value) = DES;
     ASSERT_EQ(control->Invoke(0, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr), S_OK);
     ComPtr<IErrorInfo> stale;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "com/Ombrix.h"
+#include "Ombrix_h.h"
 #include "com/module_fixture.h"
 #include "test_util.h"
 

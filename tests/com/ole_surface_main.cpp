@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "com/module.h"
+#include "module/classes.h"
+
 #include <cwchar>
 #include <string>
 
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
         // No desktop of its own: run here and let the tests say what fails.
     }
     testing::InitGoogleTest(&argc, argv);
+    com::DescribeModule(ombrix::kOmbrixModule);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     const int result = RUN_ALL_TESTS();
     CoUninitialize();

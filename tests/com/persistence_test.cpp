@@ -10,7 +10,8 @@
 #include "binding/fips.h"
 #include "com/module.h"
 #include "control/Ombrix.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "test_util.h"
 
 using test::ComPtr;
@@ -376,7 +377,7 @@ TEST_F(RefusedStream, OtherVariantTypesAreRefusedWithoutCreatingObjects) {
 
 TEST_F(RefusedStream, ATypeItsPutRefusesFailsLikeThePut) {
     const int32_t unknown_type = 12;
-    ExpectRefused(WithTypeVariant(VT_I4, &unknown_type, sizeof unknown_type), ombrix::ErrorHResult(30004));
+    ExpectRefused(WithTypeVariant(VT_I4, &unknown_type, sizeof unknown_type), com::ErrorHResult(30004));
     const test::ErrorInfoFields info = test::TakeErrorInfo();
     EXPECT_EQ(info.description, L"Selected Type not supported.");
     EXPECT_EQ(info.source, L"Kestrane.Ombrix.1");
@@ -386,7 +387,7 @@ TEST_F(RefusedStream, ATypeItsPutRefusesFailsLikeThePut) {
     ASSERT_EQ(binder->put_FIPS(com::Bstr(L"fips_switch_ok.dll").Get()), S_OK);
     ASSERT_TRUE(ombrix::FipsMode());
     const int32_t rc4 = RC4;
-    ExpectRefused(WithTypeVariant(VT_I4, &rc4, sizeof rc4), ombrix::ErrorHResult(33018));
+    ExpectRefused(WithTypeVariant(VT_I4, &rc4, sizeof rc4), com::ErrorHResult(33018));
     // AES256 is allowed in FIPS mode.
     EXPECT_EQ(persist_->Load(NewStream(kSavedAes256Cbc).Get()), S_OK);
     EXPECT_EQ(binder->put_FIPS(nullptr), S_OK);

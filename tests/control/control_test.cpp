@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "binding/fips.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "test_util.h"
 
 using ombrix::COmbrix;
@@ -78,7 +79,7 @@ TEST(Control, TypePutAcceptsOnlyKnownTypes) {
     ControlHolder c;
     for (int bad : {-1, 12, 99, 107, 999, 1002, 1100, 1103, 65534, 65536}) {
         SetErrorInfo(0, nullptr);
-        EXPECT_EQ(c->put_type(static_cast<CryptoTypes>(bad)), ombrix::ErrorHResult(30004)) << bad;
+        EXPECT_EQ(c->put_type(static_cast<CryptoTypes>(bad)), com::ErrorHResult(30004)) << bad;
         auto info = test::TakeErrorInfo();
         EXPECT_EQ(info.description, L"Selected Type not supported.");
         EXPECT_EQ(info.source, L"Kestrane.Ombrix.1");

@@ -219,7 +219,7 @@ TEST_F(SlowLargeFile, EncryptAndDecryptPassOverEveryByte) {
     ASSERT_EQ(control_->put_type(RC4), S_OK);
     PutKey(control_.Get(), L"large file key");
     // The optimized header cannot record a length beyond 32 bits: such input is refused.
-    EXPECT_EQ(control_->Encrypt(blob_.Get(), Create<ombrix::CBlob64, IBlob>().Get()), ombrix::ErrorHResult(380));
+    EXPECT_EQ(control_->Encrypt(blob_.Get(), Create<ombrix::CBlob64, IBlob>().Get()), com::ErrorHResult(380));
     counter_ = ProgressCounter();
     ASSERT_EQ(control_->put_Optimized(VARIANT_FALSE), S_OK);
     auto sink = Create<ombrix::CBlob64, IBlob>();

@@ -5,7 +5,8 @@
 #include "binding/fips.h"
 #include "binding/fips_library.h"
 #include "control/Ombrix.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "control/memory_blobs.h"
 #include "test_util.h"
 
@@ -93,7 +94,7 @@ TEST_F(FipsProperty, FailedPutKeepsThePreviousStringAndLeavesFipsMode) {
     ExpectError(a_->Verify(any, any, nullptr), ombrix::kErrFipsLoad);
 
     ExpectError(PutFips(a_, L"fips_switch_fails.dll"), ombrix::kErrFipsInit);
-    auto info_code = ombrix::ErrorMessage(ombrix::kErrFipsInit);
+    auto info_code = com::ErrorMessage(ombrix::kErrFipsInit);
     EXPECT_STREQ(info_code, "FIPS library failed to initialize.");
     EXPECT_EQ(FipsOf(a_), L"fips_switch_ok.dll");
 }
@@ -125,7 +126,7 @@ TEST_F(FipsProperty, BindingIsPerProcessWhileTheStringIsPerControl) {
 
     // Emptying A's string lifts the refusal.
     EXPECT_EQ(PutFips(a_, L""), S_OK);
-    EXPECT_NE(a_->Encrypt(nullptr, nullptr), ombrix::ErrorHResult(ombrix::kErrFipsLoad));
+    EXPECT_NE(a_->Encrypt(nullptr, nullptr), com::ErrorHResult(ombrix::kErrFipsLoad));
 }
 
 // A put on one control rebinds the process while another holds running computations: they go on

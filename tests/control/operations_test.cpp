@@ -7,7 +7,8 @@
 
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
-#include "control/errors.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "control/fake_sink.h"
 #include "control/memory_blobs.h"
 #include "test_util.h"

@@ -16,7 +16,7 @@
 #include "blobs/MemBlob.h"
 #include "control/Ombrix.h"
 #include "codesign/tsa_server_process.h"
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 #include "control/platform_authenticode.h"
 #include "test_util.h"
 

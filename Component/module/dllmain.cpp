@@ -5,15 +5,16 @@
 #include "codesign/socket.h"
 #include "com/module.h"
 #include "com/object.h"
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 #include "control/ole_control.h"
+#include "module/classes.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             // The socket layer's lock is statically initialised; binding to the linked crypto
             // library touches no other module.
-            com::ModuleAttach(instance);
+            com::ModuleAttach(instance, ombrix::kOmbrixModule);
             DisableThreadLibraryCalls(instance);
             ombrix::BindCryptoLibrary(nullptr);
             break;

@@ -1,4 +1,4 @@
-#include "control/certificate_table.h"
+#include "codesign/certificate_table.h"
 
 #include <atomic>
 #include <new>
