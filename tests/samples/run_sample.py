@@ -173,7 +173,7 @@ def check_sign_exe(ombrix, openssl, osslsigncode, work):
         *certificate,
         '',
     ])
-    prefix = os.environ.get('WINEPREFIX') or os.path.join(HERE, '..', '..', 'build', 'wine')
+    prefix = os.environ.get('WINEPREFIX') or os.path.join(HERE, '..', '..', '.wine')
     with open(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'attrib.exe'), 'rb') as f:
         unsigned = f.read()
     with open(signed_path, 'rb') as f:
