@@ -35,6 +35,24 @@ std::atomic<ITypeLib*> g_type_library{nullptr};
 
 std::span<const ClassEntry> Classes() { return g_description ? g_description->classes : std::span<const ClassEntry>(); }
 
+// Registers or unregisters one class through its script template.
+HRESULT ApplyClassScript(const ClassEntry& entry, bool do_register) {
+    wchar_t clsid[40] = L"";
+    wchar_t libid[40] = L"";
+    if (!StringFromGUID2(*entry.clsid, clsid, 40)) return E_UNEXPECTED;
+    if (g_description && g_description->type_library) StringFromGUID2(*g_description->type_library, libid, 40);
+    const std::wstring_view prog_id = entry.prog_id;
+    const size_t version = prog_id.rfind(L'.');
+    const ScriptVariable variables[] = {
+        {L"CLSID", clsid},
+        {L"PROGID", prog_id},
+        {L"VIPROGID", prog_id.substr(0, version == std::wstring_view::npos ? prog_id.size() : version)},
+        {L"DESCRIPTION", entry.description},
+        {L"LIBID", libid},
+    };
+    return ApplyRegistryScript(entry.registry_script, do_register, variables);
+}
+
 // The class object every class of the map uses: creates objects through the map's function.
 // The module's cache holds the first reference; references beyond it hold the module's lock.
 class ClassFactory final : public IClassFactory {
@@ -211,7 +229,7 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
 }
 
 HRESULT RegisterServer() {
-    for (const auto& entry : Classes()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, true));
+    for (const auto& entry : Classes()) RETURN_IF_FAILED(ApplyClassScript(entry, true));
     if (!g_description || !g_description->type_library) return S_OK;
     ITypeLib* library = nullptr;
     RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &library));
@@ -225,7 +243,7 @@ HRESULT RegisterServer() {
 HRESULT UnregisterServer() {
     HRESULT first_failure = S_OK;
     for (const auto& entry : Classes()) {
-        const HRESULT hr = ApplyRegistryScript(entry.registry_script, false);
+        const HRESULT hr = ApplyClassScript(entry, false);
         if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
     }
     // A library that is already gone is not a failure of unregistration.

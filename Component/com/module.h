@@ -11,10 +11,14 @@ namespace com {
 
 using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** result);
 
-// One row of the object map: a creatable class and its registration.
+// One row of the object map: a creatable class and its registration. The registry script is a
+// template in which %CLSID%, %PROGID% (versioned), %VIPROGID% (without the version),
+// %DESCRIPTION% and %LIBID% stand for the class's values, so each is written once.
 struct ClassEntry {
     const CLSID* clsid;
-    UINT registry_script;  // REGISTRY resource id
+    const wchar_t* prog_id;      // "Vendor.Class.N"
+    const wchar_t* description;  // "Class Class"
+    UINT registry_script;        // REGISTRY resource id of the template
     CreateFunction create;
 };
 

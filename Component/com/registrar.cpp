@@ -225,22 +225,30 @@ HRESULT UnregisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
 
 }  // namespace
 
-HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view module_path, bool do_register) {
-    // %MODULE% becomes the path inside a quoted string, so its quotes are doubled.
-    std::wstring quoted_path;
-    for (wchar_t c : module_path) {
-        quoted_path.push_back(c);
-        if (c == L'\'') quoted_path.push_back(L'\'');
-    }
+HRESULT ApplyRegistryScriptText(std::wstring_view script, std::span<const ScriptVariable> variables, bool do_register) {
+    // A value becomes part of a quoted string, so its quotes are doubled.
     std::wstring text;
-    constexpr std::wstring_view kModule = L"%MODULE%";
     for (size_t pos = 0; pos < script.size();) {
-        if (script.substr(pos, kModule.size()) == kModule) {
-            text += quoted_path;
-            pos += kModule.size();
-        } else {
-            text.push_back(script[pos++]);
+        const ScriptVariable* found = nullptr;
+        if (script[pos] == L'%') {
+            for (const ScriptVariable& variable : variables) {
+                const std::wstring_view rest = script.substr(pos + 1);
+                if (rest.size() > variable.name.size() && rest.substr(0, variable.name.size()) == variable.name &&
+                    rest[variable.name.size()] == L'%') {
+                    found = &variable;
+                    break;
+                }
+            }
         }
+        if (!found) {
+            text.push_back(script[pos++]);
+            continue;
+        }
+        for (wchar_t c : found->value) {
+            text.push_back(c);
+            if (c == L'\'') text.push_back(L'\'');
+        }
+        pos += found->name.size() + 2;
     }
 
     std::vector<RootKey> roots;
@@ -257,7 +265,7 @@ HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view modu
     return first_failure;
 }
 
-HRESULT ApplyRegistryScript(UINT resource_id, bool do_register) {
+HRESULT ApplyRegistryScript(UINT resource_id, bool do_register, std::span<const ScriptVariable> variables) {
     const HMODULE module = ModuleHandle();
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), L"REGISTRY");
     if (!resource) return HRESULT_FROM_WIN32(GetLastError());
@@ -268,7 +276,9 @@ HRESULT ApplyRegistryScript(UINT resource_id, bool do_register) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), nullptr, 0);
     std::wstring script(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), script.data(), length);
-    return ApplyRegistryScriptText(script, ModulePath(), do_register);
+    std::vector<ScriptVariable> all(variables.begin(), variables.end());
+    all.push_back({L"MODULE", ModulePath()});
+    return ApplyRegistryScriptText(script, all, do_register);
 }
 
 }  // namespace com

@@ -16,20 +16,35 @@
 //
 // A key marked NoRemove survives unregistration, ForceRemove is replaced whole on registration
 // and removed whole on unregistration, Delete is removed on registration. Other keys are removed
-// on unregistration once they have no subkeys left. %MODULE% stands for the module's path.
+// on unregistration once they have no subkeys left. %MODULE% stands for the module's path, and
+// further %NAME% variables for the values a caller gives.
 #pragma once
 
 #include <windows.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace com {
 
-// Registers (or unregisters) the script held as REGISTRY resource `resource_id` of the module.
-HRESULT ApplyRegistryScript(UINT resource_id, bool do_register);
+// A script variable: %name% stands for `value` (inside quoted strings, so quotes are doubled).
+struct ScriptVariable {
+    std::wstring_view name;
+    std::wstring_view value;
+};
 
-// Registers or unregisters a script given as text; `module_path` replaces %MODULE%.
-HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view module_path, bool do_register);
+// Registers (or unregisters) the script held as REGISTRY resource `resource_id` of the module,
+// with %MODULE% and the given variables replaced.
+HRESULT ApplyRegistryScript(UINT resource_id, bool do_register, std::span<const ScriptVariable> variables = {});
+
+// Registers or unregisters a script given as text, its variables replaced (%MODULE% among them).
+HRESULT ApplyRegistryScriptText(std::wstring_view script, std::span<const ScriptVariable> variables, bool do_register);
+
+// The same with only %MODULE% replaced, by `module_path`.
+inline HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view module_path, bool do_register) {
+    const ScriptVariable module[] = {{L"MODULE", module_path}};
+    return ApplyRegistryScriptText(script, module, do_register);
+}
 
 }  // namespace com

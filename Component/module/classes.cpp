@@ -12,13 +12,17 @@ namespace {
 
 using com::ComObject;
 
+// Registry script templates (Ombrix.rc).
+constexpr UINT kControlScript = 102;
+constexpr UINT kBlobScript = 103;
+
 constexpr com::ClassEntry kClasses[] = {
-    {&CLSID_Blob, 104, &ComObject<CBlob>::Create},
-    {&CLSID_Blob64, 204, &ComObject<CBlob64>::Create},
-    {&CLSID_Ombrix, 102, &ComObject<COmbrix>::Create},
-    {&CLSID_MemBlob, 106, &ComObject<CMemBlob>::Create},
-    {&CLSID_FileBlob, 108, &ComObject<CFileBlob>::Create},
-    {&CLSID_StreamBlob, 110, &ComObject<CStreamBlob>::Create},
+    {&CLSID_Blob, L"Kestrane.Blob.2", L"Blob Class", kBlobScript, &ComObject<CBlob>::Create},
+    {&CLSID_Blob64, L"Kestrane.Blob64.2", L"Blob64 Class", kBlobScript, &ComObject<CBlob64>::Create},
+    {&CLSID_Ombrix, COmbrix::kProgId, L"Ombrix Class", kControlScript, &ComObject<COmbrix>::Create},
+    {&CLSID_MemBlob, CMemBlob::kProgId, L"MemBlob Class", kBlobScript, &ComObject<CMemBlob>::Create},
+    {&CLSID_FileBlob, CFileBlob::kProgId, L"FileBlob Class", kBlobScript, &ComObject<CFileBlob>::Create},
+    {&CLSID_StreamBlob, CStreamBlob::kProgId, L"StreamBlob Class", kBlobScript, &ComObject<CStreamBlob>::Create},
 };
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include "certificate.h"
 #include "com/module.h"
 #include "com/object.h"
-#include "com/registrar.h"
 
 namespace {
 
@@ -14,7 +13,8 @@ constexpr UINT kRegistryScript = 101;
 
 // Only the class: the type library is the component's, registered by Ombrix.dll.
 constexpr com::ClassEntry kClasses[] = {
-    {&certstandin::CLSID_Certificate, kRegistryScript, &com::ComObject<certstandin::CCertificate>::Create},
+    {&certstandin::CLSID_Certificate, L"Kestrane.Certificate.1", L"Certificate Class", kRegistryScript,
+     &com::ComObject<certstandin::CCertificate>::Create},
 };
 const com::ModuleDescription kModule{kClasses};
 
@@ -41,8 +41,6 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** 
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() try { return com::ModuleLockCount() == 0 ? S_OK : S_FALSE; } COM_CATCH
 
-extern "C" HRESULT WINAPI DllRegisterServer() try { return com::ApplyRegistryScript(kRegistryScript, true); } COM_CATCH
+extern "C" HRESULT WINAPI DllRegisterServer() try { return com::RegisterServer(); } COM_CATCH
 
-extern "C" HRESULT WINAPI DllUnregisterServer() try {
-    return com::ApplyRegistryScript(kRegistryScript, false);
-} COM_CATCH
+extern "C" HRESULT WINAPI DllUnregisterServer() try { return com::UnregisterServer(); } COM_CATCH

@@ -76,6 +76,12 @@ TEST_F(Registrar, RegistersKeysValuesAndTheQuotedModulePath) {
     EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, clsid_.c_str(), L"Number", RRF_RT_REG_DWORD, nullptr, &number, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(number, 42u);
+
+    // Variables: an unknown %NAME% stays as it is, a known one is replaced with its quotes doubled.
+    const com::ScriptVariable variables[] = {{L"MODULE", path}, {L"NAME", L"it's"}};
+    ASSERT_EQ(com::ApplyRegistryScriptText(L"HKCU { NoRemove Software { OmbrixRegistrarTest { V = s '%NAME% %OTHER%' } } }",
+                                           variables, true), S_OK);
+    EXPECT_EQ(ReadString(root_ + L"\\V", nullptr), L"it's %OTHER%");
 }
 
 TEST_F(Registrar, ForceRemoveReplacesStaleKeysOnRegistration) {
