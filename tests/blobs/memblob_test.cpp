@@ -14,16 +14,13 @@
 namespace {
 
 using test::ComPtr;
-using Blob = com::ComObject<ombrix::CMemBlob>;
 
 class MemBlobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Blob* blob = nullptr;
-        ASSERT_EQ(Blob::CreateInstance(&blob), S_OK);
-        ASSERT_EQ(blob->QueryInterface(IID_PPV_ARGS(&mem_)), S_OK);
-        ASSERT_EQ(blob->QueryInterface(IID_PPV_ARGS(&blob_)), S_OK);
-        blob->Release();
+        mem_ = test::Create<ombrix::CMemBlob, IMemBlob>();
+        ASSERT_TRUE(mem_);
+        ASSERT_EQ(mem_.As(&blob_), S_OK);
     }
     void TearDown() override { ombrix::SetTextCodePage(65001); }
 

@@ -12,10 +12,11 @@
 #include "blobs/MemBlob.h"
 #include "com/variant_reference.h"
 #include "control/Ombrix.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::Buffer;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using Calls = std::vector<std::pair<int, LONG>>;
 
 namespace {
@@ -240,22 +241,19 @@ TEST(KeyIntake, ByteArraysByValueAndByReference) {
 }
 
 TEST(KeyIntake, BlobGivesItsWholeContentAndStaysAtItsEnd) {
-    com::ComObject<ombrix::CMemBlob>* blob = nullptr;
-    ASSERT_EQ(com::ComObject<ombrix::CMemBlob>::CreateInstance(&blob), S_OK);
     const Bytes content{1, 2, 3, 4, 5, 6, 7, 8};
-    SAFEARRAY* data = com::SafeArray::Bytes(content.data(), 8).Detach();
-    blob->Write(&data);
-    SafeArrayDestroy(data);
+    test::ComPtr<IBlob> blob = test::NewBlob(content);
+    ASSERT_TRUE(blob);
     LONG position = -1;
     blob->Seek(3, 0, &position);  // read from the start, whatever the position
-    IDispatch* as_dispatch = static_cast<IBlob*>(blob);
+    IDispatch* as_dispatch = blob.Get();
     com::Variant value;
     V_VT(value.Get()) = VT_DISPATCH | VT_BYREF;
     V_DISPATCHREF(value.Get()) = &as_dispatch;
     EXPECT_EQ(Key(value), content);
     blob->Seek(0, 1, &position);
     EXPECT_EQ(position, 8);
-    blob->Release();
+    blob.Reset();
 
     // Reads that deliver less, more, or no bytes; a blob that cannot seek is not read.
     const uint8_t ten[10] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};

@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "blobs/MemBlob.h"
+#include "test_bytes.h"
 #include "test_util.h"
 
 namespace test {
-
-using Bytes = std::vector<uint8_t>;
 
 inline ComPtr<IBlob> NewBlob(const Bytes& content = {}) {
     ComPtr<IBlob> result = Create<ombrix::CMemBlob, IBlob>();
