@@ -27,14 +27,7 @@ void WriteTestFile(const std::wstring& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
-std::string TakeArray(SAFEARRAY* raw) {
-    com::SafeArray array(raw);
-    LONG lower = -1;
-    EXPECT_EQ(SafeArrayGetLBound(raw, 1, &lower), S_OK);
-    EXPECT_EQ(lower, 1);
-    com::SafeArrayAccess access(raw);
-    return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
-}
+using test::TakeArray;
 
 class FileBlobTest : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 namespace {
 
 using test::ComPtr;
+using test::TakeArray;
 
 class MemBlobTest : public ::testing::Test {
 protected:
@@ -38,14 +39,6 @@ protected:
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(blob_->Read(count, &raw), S_OK);
         return TakeArray(raw);
-    }
-    static std::string TakeArray(SAFEARRAY* raw) {
-        com::SafeArray array(raw);
-        LONG lower = -1;
-        EXPECT_EQ(SafeArrayGetLBound(raw, 1, &lower), S_OK);
-        EXPECT_EQ(lower, 1);
-        com::SafeArrayAccess access(raw);
-        return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
     }
     LONG SeekTo(LONG offset, LONG origin) {
         LONG position = -1;

@@ -51,30 +51,7 @@ void SetObject(com::Variant& value, IUnknown* object) {
     object->AddRef();
 }
 
-// A COM object on the test's stack answering one interface besides IUnknown and IDispatch,
-// counting its references so that the tests see every one released.
-template <class Interface>
-class Fake : public Interface {
-public:
-    explicit Fake(const IID& iid) : iid_(iid) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
-        *result = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, iid_)) return E_NOINTERFACE;
-        *result = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-    ULONG refs = 0;
-
-private:
-    IID iid_;
-};
+using test::Fake;
 
 // A blob that reports `size` bytes and answers Read with a copy of `read_result`.
 class FakeBlob final : public Fake<IBlob> {
