@@ -9,12 +9,13 @@
 
 #include "crypto/blob_port.h"
 #include "base/buffer.h"
+#include "test_bytes.h"
 
 namespace ombrix::testing_blobs {
 
 class MemoryPort final : public BlobPort {
 public:
-    using Bytes = std::vector<uint8_t>;
+    using Bytes = test::Bytes;
 
     explicit MemoryPort(Bytes content = {}, size_t max_read = SIZE_MAX) : data(std::move(content)), max_read(max_read) {}
 

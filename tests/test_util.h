@@ -32,6 +32,43 @@ ComPtr<I> Create() {
     return result;
 }
 
+// A COM object on the test's stack answering one dual interface besides IUnknown and IDispatch
+// (whose own members answer E_NOTIMPL), counting its references so that the tests see every one
+// released.
+template <class Interface>
+class Fake : public Interface {
+public:
+    explicit Fake(const IID& iid) : iid_(iid) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
+        *result = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, iid_)) return E_NOINTERFACE;
+        *result = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    ULONG refs = 0;
+
+private:
+    IID iid_;
+};
+
+// The bytes of a byte array a blob handed out (which it takes over); the array counts from 1, as
+// script clients index it.
+inline std::string TakeArray(SAFEARRAY* raw) {
+    com::SafeArray array(raw);
+    LONG lower = -1;
+    EXPECT_EQ(SafeArrayGetLBound(raw, 1, &lower), S_OK);
+    EXPECT_EQ(lower, 1);
+    com::SafeArrayAccess access(raw);
+    return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
+}
+
 // The thread's current error information as (description, source, guid).
 struct ErrorInfoFields {
     std::wstring description;

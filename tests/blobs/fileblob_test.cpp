@@ -11,7 +11,6 @@
 namespace {
 
 using test::ComPtr;
-using Object = com::ComObject<ombrix::CFileBlob>;
 constexpr wchar_t kSource[] = L"Kestrane.FileBlob.2";
 
 std::string Pattern(size_t n) {
@@ -28,24 +27,15 @@ void WriteTestFile(const std::wstring& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
-std::string TakeArray(SAFEARRAY* raw) {
-    com::SafeArray array(raw);
-    LONG lower = -1;
-    EXPECT_EQ(SafeArrayGetLBound(raw, 1, &lower), S_OK);
-    EXPECT_EQ(lower, 1);
-    com::SafeArrayAccess access(raw);
-    return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
-}
+using test::TakeArray;
 
 class FileBlobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Object* object = nullptr;
-        ASSERT_EQ(Object::CreateInstance(&object), S_OK);
-        ASSERT_EQ(object->QueryInterface(IID_PPV_ARGS(&file_)), S_OK);
-        ASSERT_EQ(object->QueryInterface(IID_PPV_ARGS(&blob_)), S_OK);
-        ASSERT_EQ(object->QueryInterface(IID_PPV_ARGS(&blob64_)), S_OK);
-        object->Release();
+        file_ = test::Create<ombrix::CFileBlob, IFileBlob>();
+        ASSERT_TRUE(file_);
+        ASSERT_EQ(file_.As(&blob_), S_OK);
+        ASSERT_EQ(file_.As(&blob64_), S_OK);
     }
     HRESULT Open(const std::wstring& path) { return file_->put_Filename(com::Bstr(path.c_str()).Get()); }
     HRESULT PutText(const wchar_t* text) { return file_->put_Text(com::Bstr(text).Get()); }

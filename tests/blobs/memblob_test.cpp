@@ -15,16 +15,14 @@
 namespace {
 
 using test::ComPtr;
-using Blob = com::ComObject<ombrix::CMemBlob>;
+using test::TakeArray;
 
 class MemBlobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Blob* blob = nullptr;
-        ASSERT_EQ(Blob::CreateInstance(&blob), S_OK);
-        ASSERT_EQ(blob->QueryInterface(IID_PPV_ARGS(&mem_)), S_OK);
-        ASSERT_EQ(blob->QueryInterface(IID_PPV_ARGS(&blob_)), S_OK);
-        blob->Release();
+        mem_ = test::Create<ombrix::CMemBlob, IMemBlob>();
+        ASSERT_TRUE(mem_);
+        ASSERT_EQ(mem_.As(&blob_), S_OK);
     }
     void TearDown() override { ombrix::SetTextCodePage(65001); }
 
@@ -42,14 +40,6 @@ protected:
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(blob_->Read(count, &raw), S_OK);
         return TakeArray(raw);
-    }
-    static std::string TakeArray(SAFEARRAY* raw) {
-        com::SafeArray array(raw);
-        LONG lower = -1;
-        EXPECT_EQ(SafeArrayGetLBound(raw, 1, &lower), S_OK);
-        EXPECT_EQ(lower, 1);
-        com::SafeArrayAccess access(raw);
-        return std::string(reinterpret_cast<const char*>(access.Data()), com::SafeArrayCount(raw));
     }
     LONG SeekTo(LONG offset, LONG origin) {
         LONG position = -1;

@@ -52,14 +52,7 @@ constexpr wchar_t kPrivateKeyPem[] =
     L"YSNCyR14Fc6W0es=\n"
     L"-----END PRIVATE KEY-----\n";
 
-ComPtr<ICertificate> NewCertificate() {
-    com::ComObject<CCertificate>* object = nullptr;
-    EXPECT_EQ(com::ComObject<CCertificate>::CreateInstance(&object), S_OK);
-    // The pointer takes its own reference (mingw's ComPtr::Attach would add one too).
-    ComPtr<ICertificate> certificate(object);
-    if (object) object->Release();
-    return certificate;
-}
+ComPtr<ICertificate> NewCertificate() { return test::Create<CCertificate, ICertificate>(); }
 
 std::wstring GetBstr(ICertificate* certificate, HRESULT (STDMETHODCALLTYPE ICertificate::*get)(BSTR*),
                      HRESULT expected = S_OK) {

@@ -16,11 +16,13 @@
 #include "codesign/pe_image.h"
 #include "memory_port.h"
 #include "base/error_codes.h"
+#include "test_bytes.h"
 
 namespace {
 
 using namespace ombrix;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::ToHex;
 using testing_blobs::MemoryPort;
 
 
@@ -45,17 +47,6 @@ public:
 private:
     EVP_MD_CTX* context_;
 };
-
-std::string Hex(const uint8_t* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < n; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
 
 Bytes ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -94,7 +85,7 @@ std::string DigestInfoHex(const DigestIdentifier& identifier, const Bytes& diges
     uint32_t header = 0;
     if (!BuildIndirectDataContent(identifier, digest.data(), static_cast<uint32_t>(digest.size()), content, &header))
         return "build failed";
-    return Hex(content.Data() + header + 53, content.Length() - header - 53);
+    return ToHex(content.Data() + header + 53, content.Length() - header - 53);
 }
 
 TEST(PeImage, GeneratedImagesReadAsPythonAndOsslsigncodeSee) {
@@ -120,7 +111,7 @@ TEST(PeImage, GeneratedImagesReadAsPythonAndOsslsigncodeSee) {
         ASSERT_EQ(DigestHashedRanges(port, layout, md5), 0);
         EXPECT_EQ(md5.total, c.size - 12 + c.padding);
         const Bytes md5_digest = md5.Final();
-        EXPECT_EQ(Hex(md5_digest), c.md5);
+        EXPECT_EQ(ToHex(md5_digest), c.md5);
         if (c.osslsigncode_md5_info != "-") {
             ++checked_with_osslsigncode;
             EXPECT_EQ(DigestInfoHex(kMd5DigestIdentifier, md5_digest), c.osslsigncode_md5_info);
@@ -167,7 +158,7 @@ TEST(PeImage, ReadsFromTheStartWhateverThePositionAndAcrossShortReads) {
     EXPECT_EQ(layout.e, c.e);
     EvpSink md5(EVP_md5());
     ASSERT_EQ(DigestHashedRanges(port, layout, md5), 0);
-    EXPECT_EQ(Hex(md5.Final()), c.md5);
+    EXPECT_EQ(ToHex(md5.Final()), c.md5);
 
     // Text followed by an image, positioned at the image: what would be signed is the text, so
     // it is refused.

@@ -16,6 +16,7 @@
 #include "codesign/url.h"
 #include "codesign/tsa_server_process.h"
 #include "crypto/random_source.h"
+#include "test_bytes.h"
 
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
@@ -32,23 +33,14 @@
 namespace {
 
 using namespace ombrix;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::ToHex;
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::string Hex(const uint8_t* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < n; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -176,10 +168,10 @@ TEST(TimestampRequest, EncodingOfA128ByteSignature) {
     Buffer der;
     ASSERT_TRUE(EncodeTimestampRequest(signature, sizeof signature, der));
     ASSERT_EQ(der.Length(), 163u);
-    EXPECT_EQ(Hex(der.Data(), 20), "3081a0060a2b0601040182370302013081910609");
+    EXPECT_EQ(ToHex(der.Data(), 20), "3081a0060a2b0601040182370302013081910609");
     // pkcs7-data, then [0] EXPLICIT OCTET STRING holding the signature itself.
-    EXPECT_EQ(Hex(der.Data() + 18, 11), "06092a864886f70d010701");
-    EXPECT_EQ(Hex(der.Data() + 29, 6), "a08183048180");
+    EXPECT_EQ(ToHex(der.Data() + 18, 11), "06092a864886f70d010701");
+    EXPECT_EQ(ToHex(der.Data() + 29, 6), "a08183048180");
     EXPECT_EQ(memcmp(der.Data() + 35, signature, 128), 0);
 
     Buffer text;
@@ -359,7 +351,7 @@ protected:
 TEST_F(Timestamp, StrictServerAcceptsTheRequestByteForByte) {
     PKCS7_SIGNER_INFO* signer = FirstSigner(signed_data.get());
     ASSERT_EQ(signer->enc_digest->length, 128);  // Content-Length 224
-    const std::string signature = Hex(signer->enc_digest->data, 128);
+    const std::string signature = ToHex(signer->enc_digest->data, 128);
     // Host named without the port; the name is resolved.
     ASSERT_EQ(RequestTimestamp(signed_data.get(), ServerUrl("strict/localhost/" + signature, "http", "localhost")), 0)
         << ReadText(DataPath("mismatch.txt"));

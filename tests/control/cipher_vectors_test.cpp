@@ -18,10 +18,11 @@
 
 using ombrix::CMemBlob;
 using ombrix::COmbrix;
-using Control = com::ComObject<COmbrix>;
 using test::ComPtr;
 using test::Bytes;
 using test::Content;
+using test::FillRandom;
+using test::FromHex;
 using test::NewBlob;
 
 namespace reference {
@@ -44,12 +45,6 @@ struct CipherVector {
 #include "cipher_vectors.inc"
 
 const std::string kDataDir = CIPHER_DATA_DIR;
-
-Bytes Hex(const std::string& hex) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 Bytes ReadData(const std::string& name) {
     std::ifstream file(kDataDir + "/" + name, std::ios::binary);
@@ -79,10 +74,6 @@ struct Settings {
 class CipherControl : public ::testing::Test {
 protected:
     CipherControl() {
-        Control* raw = nullptr;
-        EXPECT_EQ(Control::CreateInstance(&raw), S_OK);
-        raw->QueryInterface(IID_IOmbrix, &control_);
-        raw->Release();
         EXPECT_EQ(control_->put_Optimized(VARIANT_FALSE), S_OK);
     }
 
@@ -103,7 +94,7 @@ protected:
     Bytes Encrypt(const Settings& s, const Bytes& key, const Bytes& iv, const Bytes& input) { return Run(true, s, key, iv, input); }
     Bytes Decrypt(const Settings& s, const Bytes& key, const Bytes& iv, const Bytes& input) { return Run(false, s, key, iv, input); }
 
-    ComPtr<IOmbrix> control_;
+    ComPtr<IOmbrix> control_ = test::Create<COmbrix, IOmbrix>();
 };
 
 struct PublishedVector {
@@ -160,8 +151,8 @@ TEST_F(CipherControl, PublishedVectors) {
     for (const PublishedVector& v : kPublished) {
         SCOPED_TRACE(v.source);
         const Settings settings{v.type, v.mode};
-        EXPECT_EQ(Encrypt(settings, Hex(v.key), Hex(v.iv), Hex(v.plain)), Hex(v.cipher));
-        EXPECT_EQ(Decrypt(settings, Hex(v.key), Hex(v.iv), Hex(v.cipher)), Hex(v.plain));
+        EXPECT_EQ(Encrypt(settings, FromHex(v.key), FromHex(v.iv), FromHex(v.plain)), FromHex(v.cipher));
+        EXPECT_EQ(Decrypt(settings, FromHex(v.key), FromHex(v.iv), FromHex(v.cipher)), FromHex(v.plain));
     }
 }
 
@@ -173,18 +164,18 @@ TEST_F(CipherControl, GeneratedVectors) {
         const CipherVector& v = kCipherVectors[i];
         SCOPED_TRACE("row " + std::to_string(i) + ": " + v.name);
         const Settings settings{v.type, v.mode, v.padding};
-        EXPECT_EQ(Encrypt(settings, Hex(v.key), Hex(v.iv), Hex(v.plain)), Hex(v.cipher));
+        EXPECT_EQ(Encrypt(settings, FromHex(v.key), FromHex(v.iv), FromHex(v.plain)), FromHex(v.cipher));
         if (v.type == UNIXcrypt3) continue;  // a hash: nothing to decrypt
-        EXPECT_EQ(Decrypt(settings, Hex(v.key), Hex(v.iv), Hex(v.cipher)), Hex(v.plain));
+        EXPECT_EQ(Decrypt(settings, FromHex(v.key), FromHex(v.iv), FromHex(v.cipher)), FromHex(v.plain));
     }
 }
 
 TEST_F(CipherControl, BlowfishTakesAShortKeyAsGiven) {
     // Published result for the 5-byte key; with 11 zero bytes appended the key is another one.
-    const Bytes plain = Hex("fedcba9876543210");
-    const Bytes five = Encrypt({Blowfish}, Hex("f0e1d2c3b4"), {}, plain);
-    const Bytes sixteen = Encrypt({Blowfish}, Hex("f0e1d2c3b40000000000000000000000"), {}, plain);
-    EXPECT_EQ(five, Hex("b39e44481bdb1e6e"));
+    const Bytes plain = FromHex("fedcba9876543210");
+    const Bytes five = Encrypt({Blowfish}, FromHex("f0e1d2c3b4"), {}, plain);
+    const Bytes sixteen = Encrypt({Blowfish}, FromHex("f0e1d2c3b40000000000000000000000"), {}, plain);
+    EXPECT_EQ(five, FromHex("b39e44481bdb1e6e"));
     EXPECT_EQ(sixteen.size(), 8u);
     EXPECT_NE(five, sixteen);
 }
@@ -193,8 +184,8 @@ TEST_F(CipherControl, Rc2HasAnEffectiveKeyLengthOf8Bits) {
     std::mt19937 rng(2268);
     for (size_t key_length : {16u, 16u, 5u, 40u}) {
         Bytes key(key_length), plain(8 * (1 + rng() % 6));
-        for (uint8_t& b : key) b = static_cast<uint8_t>(rng());
-        for (uint8_t& b : plain) b = static_cast<uint8_t>(rng());
+        FillRandom(key, rng);
+        FillRandom(plain, rng);
         Bytes library_key = key;
         if (library_key.size() < 16) library_key.resize(16, 0);
         SCOPED_TRACE("key of " + std::to_string(key_length) + " bytes");
@@ -207,8 +198,8 @@ TEST_F(CipherControl, LongDataMatchesOpenssl) {
     const Bytes plain = ReadData("input.bin"), expected = ReadData("input.aes256");
     ASSERT_EQ(plain.size(), 200000u);
     const Settings settings{AES256, CBC, PadPKCS7};
-    EXPECT_TRUE(Encrypt(settings, Hex(kLongDataKey), Hex(kDataIv), plain) == expected);
-    EXPECT_TRUE(Decrypt(settings, Hex(kLongDataKey), Hex(kDataIv), expected) == plain);
+    EXPECT_TRUE(Encrypt(settings, FromHex(kLongDataKey), FromHex(kDataIv), plain) == expected);
+    EXPECT_TRUE(Decrypt(settings, FromHex(kLongDataKey), FromHex(kDataIv), expected) == plain);
 }
 
 // What gzip, zlib.compress and openssl made decrypts to the input; what the control makes is
@@ -216,7 +207,7 @@ TEST_F(CipherControl, LongDataMatchesOpenssl) {
 TEST_F(CipherControl, CompressionAgainstGzipZlibAndOpenssl) {
     const Bytes plain = ReadData("input.bin");
     ASSERT_EQ(plain.size(), 200000u);
-    const Bytes key = Hex(kCompressionKey), iv = Hex(kDataIv);
+    const Bytes key = FromHex(kCompressionKey), iv = FromHex(kDataIv);
     for (const char* name : {"control.gz", "control.zlib", "control.zlib.aes"}) std::remove((kDataDir + "/" + name).c_str());
 
     const Settings gzip_none{None, ECB, PadNull, GZipCompression};
@@ -229,7 +220,7 @@ TEST_F(CipherControl, CompressionAgainstGzipZlibAndOpenssl) {
 
     const Bytes gz = Encrypt(gzip_none, {}, {}, plain);
     ASSERT_GE(gz.size(), 18u);
-    EXPECT_EQ(Bytes(gz.begin(), gz.begin() + 10), Hex("1f8b0800000000000000"));
+    EXPECT_EQ(Bytes(gz.begin(), gz.begin() + 10), FromHex("1f8b0800000000000000"));
     WriteData("control.gz", gz);
     WriteData("control.zlib", Encrypt(zlib_none, {}, {}, plain));
     WriteData("control.zlib.aes", Encrypt(zlib_aes, key, iv, plain));

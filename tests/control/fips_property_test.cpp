@@ -12,17 +12,17 @@
 
 namespace {
 
-using Control = com::ComObject<ombrix::COmbrix>;
-
 class FipsProperty : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(Control::CreateInstance(&a_), S_OK);
-        ASSERT_EQ(Control::CreateInstance(&b_), S_OK);
+        a_ = test::Create<ombrix::COmbrix, IOmbrix>();
+        b_ = test::Create<ombrix::COmbrix, IOmbrix>();
+        ASSERT_TRUE(a_.Get());
+        ASSERT_TRUE(b_.Get());
     }
     void TearDown() override {
-        a_->Release();
-        b_->Release();
+        a_.Reset();
+        b_.Reset();
         ombrix::BindCryptoLibrary(nullptr);
     }
 
@@ -42,61 +42,60 @@ protected:
     }
     static void ExpectError(HRESULT hr, int32_t code) { test::ExpectErrorReport(hr, code, L"Kestrane.Ombrix.1"); }
 
-    Control* a_ = nullptr;
-    Control* b_ = nullptr;
+    test::ComPtr<IOmbrix> a_, b_;
 };
 
 TEST_F(FipsProperty, EmptyOrNullPutInTheLinkedStateLoadsNothing) {
-    EXPECT_EQ(FipsOf(a_), L"<null>");
+    EXPECT_EQ(FipsOf(a_.Get()), L"<null>");
     EXPECT_EQ(a_->put_FIPS(nullptr), S_OK);
-    EXPECT_EQ(PutFips(a_, L""), S_OK);
-    EXPECT_EQ(FipsOf(a_), L"");
+    EXPECT_EQ(PutFips(a_.Get(), L""), S_OK);
+    EXPECT_EQ(FipsOf(a_.Get()), L"");
     EXPECT_FALSE(ombrix::FipsMode());
     EXPECT_EQ(a_->put_type(RC4), S_OK);
 }
 
 TEST_F(FipsProperty, SuccessfulPutEntersFipsModeAndRestrictsTypes) {
-    ASSERT_EQ(PutFips(a_, L"fips_switch_ok.dll"), S_OK);
+    ASSERT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);
     EXPECT_TRUE(ombrix::FipsMode());
-    EXPECT_EQ(FipsOf(a_), L"fips_switch_ok.dll");
-    EXPECT_EQ(VersionOf(a_), L"2.2.5.115 (FIPS)");
+    EXPECT_EQ(FipsOf(a_.Get()), L"fips_switch_ok.dll");
+    EXPECT_EQ(VersionOf(a_.Get()), L"2.2.5.115 (FIPS)");
     ExpectError(a_->put_type(RC4), ombrix::kErrFipsUnsupported);
     ExpectError(a_->put_type(MD5), ombrix::kErrFipsUnsupported);
     EXPECT_EQ(a_->put_type(AES256), S_OK);
 
     // The same name again: unloaded, reloaded, still in FIPS mode.
-    EXPECT_EQ(PutFips(a_, L"fips_switch_ok.dll"), S_OK);
+    EXPECT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);
     EXPECT_TRUE(ombrix::FipsMode());
     ASSERT_NE(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
 
     // Unloaded when emptied. (Checked before any digest runs inside the library: OpenSSL pins
     // the module it initialises in, so from then on it stays loaded.)
-    EXPECT_EQ(PutFips(a_, L""), S_OK);
+    EXPECT_EQ(PutFips(a_.Get(), L""), S_OK);
     EXPECT_FALSE(ombrix::FipsMode());
     EXPECT_EQ(GetModuleHandleA("fips_switch_ok.dll"), nullptr);
-    EXPECT_EQ(VersionOf(a_), L"2.2.5.115");
+    EXPECT_EQ(VersionOf(a_.Get()), L"2.2.5.115");
 
-    EXPECT_EQ(PutFips(a_, L"fips_switch_ok.dll"), S_OK);
+    EXPECT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);
     EXPECT_EQ(a_->put_type(SHA1), S_OK);  // a digest Type's sizes come from a digest object
-    EXPECT_EQ(PutFips(a_, L""), S_OK);
+    EXPECT_EQ(PutFips(a_.Get(), L""), S_OK);
 }
 
 TEST_F(FipsProperty, FailedPutKeepsThePreviousStringAndLeavesFipsMode) {
-    ASSERT_EQ(PutFips(a_, L"fips_switch_ok.dll"), S_OK);
-    ExpectError(PutFips(a_, L"no_such_fips_library.dll"), ombrix::kErrFipsLoad);
+    ASSERT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);
+    ExpectError(PutFips(a_.Get(), L"no_such_fips_library.dll"), ombrix::kErrFipsLoad);
     EXPECT_FALSE(ombrix::FipsMode());
-    EXPECT_EQ(FipsOf(a_), L"fips_switch_ok.dll");
+    EXPECT_EQ(FipsOf(a_.Get()), L"fips_switch_ok.dll");
     // The string names a library the process no longer has bound.
-    EXPECT_EQ(VersionOf(a_), L"2.2.5.115");
+    EXPECT_EQ(VersionOf(a_.Get()), L"2.2.5.115");
     ExpectError(a_->Encrypt(nullptr, nullptr), ombrix::kErrFipsLoad);
     // Verify checks for its arguments first; any non-null pointer passes that check.
-    IBlob* any = reinterpret_cast<IBlob*>(static_cast<IOmbrix*>(a_));
+    IBlob* any = reinterpret_cast<IBlob*>(a_.Get());
     ExpectError(a_->Verify(any, any, nullptr), ombrix::kErrFipsLoad);
 
-    ExpectError(PutFips(a_, L"fips_switch_fails.dll"), ombrix::kErrFipsInit);
+    ExpectError(PutFips(a_.Get(), L"fips_switch_fails.dll"), ombrix::kErrFipsInit);
     auto info_code = com::ErrorMessage(ombrix::kErrFipsInit);
     EXPECT_STREQ(info_code, "FIPS library failed to initialize.");
-    EXPECT_EQ(FipsOf(a_), L"fips_switch_ok.dll");
+    EXPECT_EQ(FipsOf(a_.Get()), L"fips_switch_ok.dll");
 }
 
 TEST_F(FipsProperty, NameIsTakenUpToItsFirstNullCharacter) {
@@ -109,23 +108,23 @@ TEST_F(FipsProperty, NameIsTakenUpToItsFirstNullCharacter) {
 }
 
 TEST_F(FipsProperty, BindingIsPerProcessWhileTheStringIsPerControl) {
-    ASSERT_EQ(PutFips(a_, L"fips_switch_ok.dll"), S_OK);
+    ASSERT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);
     // B has no FIPS string: restricted like A, but its version carries no mark.
     ExpectError(b_->put_type(Blowfish), ombrix::kErrFipsUnsupported);
-    EXPECT_EQ(VersionOf(b_), L"2.2.5.115");
-    EXPECT_EQ(VersionOf(a_), L"2.2.5.115 (FIPS)");
+    EXPECT_EQ(VersionOf(b_.Get()), L"2.2.5.115");
+    EXPECT_EQ(VersionOf(a_.Get()), L"2.2.5.115 (FIPS)");
 
     // B empties its string: the library goes for the whole process and A can no longer run.
-    EXPECT_EQ(PutFips(b_, L""), S_OK);
+    EXPECT_EQ(PutFips(b_.Get(), L""), S_OK);
     EXPECT_FALSE(ombrix::FipsMode());
     ExpectError(a_->Encrypt(nullptr, nullptr), ombrix::kErrFipsLoad);
     // Decrypt checks its input first; the FIPS refusal comes before the input is looked at.
-    ExpectError(a_->Decrypt(reinterpret_cast<IBlob*>(static_cast<IOmbrix*>(a_)), nullptr), ombrix::kErrFipsLoad);
-    ExpectError(a_->Sign(reinterpret_cast<IBlob*>(static_cast<IOmbrix*>(a_)), nullptr), ombrix::kErrFipsLoad);
+    ExpectError(a_->Decrypt(reinterpret_cast<IBlob*>(a_.Get()), nullptr), ombrix::kErrFipsLoad);
+    ExpectError(a_->Sign(reinterpret_cast<IBlob*>(a_.Get()), nullptr), ombrix::kErrFipsLoad);
     EXPECT_EQ(b_->put_type(Blowfish), S_OK);
 
     // Emptying A's string lifts the refusal.
-    EXPECT_EQ(PutFips(a_, L""), S_OK);
+    EXPECT_EQ(PutFips(a_.Get(), L""), S_OK);
     EXPECT_NE(a_->Encrypt(nullptr, nullptr), com::ErrorHResult(ombrix::kErrFipsLoad));
 }
 
@@ -135,7 +134,7 @@ TEST_F(FipsProperty, BindingIsPerProcessWhileTheStringIsPerControl) {
 TEST_F(FipsProperty, RunningComputationsOfOtherControlsKeepTheirLibrary) {
     a_->put_FireEvents(VARIANT_FALSE);
     ASSERT_EQ(a_->put_type(MD5), S_OK);
-    ASSERT_EQ(PutFips(b_, L"fips_switch_ok.dll"), S_OK);
+    ASSERT_EQ(PutFips(b_.Get(), L"fips_switch_ok.dll"), S_OK);
     auto out = test::NewBlob();
     ASSERT_EQ(a_->Digest(test::NewBlob({'a', 'b', 'c'}).Get(), out.Get()), S_OK);
     EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0, 0xd6, 0x96, 0x3f,
@@ -147,7 +146,7 @@ TEST_F(FipsProperty, RunningComputationsOfOtherControlsKeepTheirLibrary) {
     ASSERT_EQ(a_->Digest(test::NewBlob({'a', 'b'}).Get(), nullptr), S_OK);
     ASSERT_EQ(a_->HMAC(test::NewBlob({'a', 'b'}).Get(), nullptr), S_OK);
     const long before = counters->crypto_calls;
-    ASSERT_EQ(PutFips(b_, L""), S_OK);
+    ASSERT_EQ(PutFips(b_.Get(), L""), S_OK);
     ASSERT_EQ(a_->Digest(test::NewBlob({'c'}).Get(), out.Get()), S_OK);
     EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
                                                      0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d}));

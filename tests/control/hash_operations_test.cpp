@@ -23,19 +23,7 @@ using test::ComPtr;
 
 namespace {
 
-ComPtr<IBlob> TextBlob(const std::string& text) {
-    com::ComObject<CMemBlob>* blob = nullptr;
-    EXPECT_EQ(com::ComObject<CMemBlob>::CreateInstance(&blob), S_OK);
-    ComPtr<IBlob> result;
-    blob->QueryInterface(IID_IBlob, &result);
-    blob->Release();
-    if (!text.empty()) {
-        com::SafeArray array = com::SafeArray::Bytes(text.data(), static_cast<uint32_t>(text.size()));
-        SAFEARRAY* raw = array.Get();
-        EXPECT_EQ(result->Write(&raw), S_OK);
-    }
-    return result;
-}
+ComPtr<IBlob> TextBlob(const std::string& text) { return test::NewBlob(test::Bytes(text.begin(), text.end())); }
 
 std::string Hex(IBlob* blob) {
     ComPtr<IMemBlob> memory;
@@ -47,13 +35,7 @@ std::string Hex(IBlob* blob) {
 }
 
 struct HashFixture : ::testing::Test {
-    HashFixture() {
-        com::ComObject<COmbrix>* raw = nullptr;
-        EXPECT_EQ(com::ComObject<COmbrix>::CreateInstance(&raw), S_OK);
-        raw->QueryInterface(IID_IOmbrix, &control);
-        raw->Release();
-    }
-    ComPtr<IOmbrix> control;
+    ComPtr<IOmbrix> control = test::Create<COmbrix, IOmbrix>();
 };
 
 TEST_F(HashFixture, DigestOverOneOrSeveralCalls) {
@@ -170,11 +152,8 @@ TEST_F(HashFixture, DigestsOfMegabytesMatchIndependentTools) {
 // output blob's refusal is the call's result. Either way no computation stays behind.
 TEST_F(HashFixture, UnreadableDataAndRefusingOutputFail) {
     using Method = HRESULT (STDMETHODCALLTYPE IOmbrix::*)(IBlob*, IBlob*);
-    com::ComObject<ombrix::CFileBlob>* no_file = nullptr;
-    ASSERT_EQ(com::ComObject<ombrix::CFileBlob>::CreateInstance(&no_file), S_OK);
-    ComPtr<IBlob> unloaded;
-    no_file->QueryInterface(IID_IBlob, &unloaded);
-    no_file->Release();
+    ComPtr<IBlob> unloaded = test::Create<ombrix::CFileBlob, IBlob>();
+    ASSERT_TRUE(unloaded);
     com::Bstr missing(L"C:\\no such folder\\no such file.bin");
     ComPtr<IFileBlob> file;
     unloaded.As(&file);

@@ -12,10 +12,11 @@
 #include "blobs/MemBlob.h"
 #include "com/variant_reference.h"
 #include "control/Ombrix.h"
+#include "control/memory_blobs.h"
 #include "test_util.h"
 
 using ombrix::Buffer;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using Calls = std::vector<std::pair<int, LONG>>;
 
 namespace {
@@ -50,30 +51,7 @@ void SetObject(com::Variant& value, IUnknown* object) {
     object->AddRef();
 }
 
-// A COM object on the test's stack answering one interface besides IUnknown and IDispatch,
-// counting its references so that the tests see every one released.
-template <class Interface>
-class Fake : public Interface {
-public:
-    explicit Fake(const IID& iid) : iid_(iid) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
-        *result = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, iid_)) return E_NOINTERFACE;
-        *result = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-    ULONG refs = 0;
-
-private:
-    IID iid_;
-};
+using test::Fake;
 
 // A blob that reports `size` bytes and answers Read with a copy of `read_result`.
 class FakeBlob final : public Fake<IBlob> {
@@ -240,22 +218,19 @@ TEST(KeyIntake, ByteArraysByValueAndByReference) {
 }
 
 TEST(KeyIntake, BlobGivesItsWholeContentAndStaysAtItsEnd) {
-    com::ComObject<ombrix::CMemBlob>* blob = nullptr;
-    ASSERT_EQ(com::ComObject<ombrix::CMemBlob>::CreateInstance(&blob), S_OK);
     const Bytes content{1, 2, 3, 4, 5, 6, 7, 8};
-    SAFEARRAY* data = com::SafeArray::Bytes(content.data(), 8).Detach();
-    blob->Write(&data);
-    SafeArrayDestroy(data);
+    test::ComPtr<IBlob> blob = test::NewBlob(content);
+    ASSERT_TRUE(blob);
     LONG position = -1;
     blob->Seek(3, 0, &position);  // read from the start, whatever the position
-    IDispatch* as_dispatch = static_cast<IBlob*>(blob);
+    IDispatch* as_dispatch = blob.Get();
     com::Variant value;
     V_VT(value.Get()) = VT_DISPATCH | VT_BYREF;
     V_DISPATCHREF(value.Get()) = &as_dispatch;
     EXPECT_EQ(Key(value), content);
     blob->Seek(0, 1, &position);
     EXPECT_EQ(position, 8);
-    blob->Release();
+    blob.Reset();
 
     // Reads that deliver less, more, or no bytes; a blob that cannot seek is not read.
     const uint8_t ten[10] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};

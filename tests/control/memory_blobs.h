@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "blobs/MemBlob.h"
+#include "test_bytes.h"
 #include "test_util.h"
 
 namespace test {
-
-using Bytes = std::vector<uint8_t>;
 
 inline ComPtr<IBlob> NewBlob(const Bytes& content = {}) {
     ComPtr<IBlob> result = Create<ombrix::CMemBlob, IBlob>();
@@ -42,22 +41,9 @@ inline constexpr HRESULT kBlobFailure = STG_E_ACCESSDENIED;
 
 // A blob over bytes in memory (on the test's stack) that fails the calls it is told to fail, or
 // delivers at most `max_read` bytes per Read.
-class FaultyBlob final : public IBlob {
+class FaultyBlob final : public Fake<IBlob> {
 public:
-    explicit FaultyBlob(Bytes bytes = {}) : content(std::move(bytes)) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** result) override {
-        *result = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IBlob)) return E_NOINTERFACE;
-        *result = static_cast<IBlob*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    explicit FaultyBlob(Bytes bytes = {}) : Fake(IID_IBlob), content(std::move(bytes)) {}
     STDMETHODIMP Read(LONG count, SAFEARRAY** data) override {
         *data = nullptr;
         if (fail_read) return kBlobFailure;
@@ -93,7 +79,6 @@ public:
     size_t position = 0;
     bool fail_seek = false, fail_read = false, fail_write = false, fail_set_size = false;
     uint32_t max_read = UINT32_MAX;
-    ULONG refs = 0;
 };
 
 }  // namespace test

@@ -33,15 +33,11 @@ void PutBytes(HRESULT (STDMETHODCALLTYPE IOmbrix::*put)(VARIANT), IOmbrix* contr
 
 struct ControlFixture : ::testing::Test {
     ControlFixture() {
-        EXPECT_EQ(Control::CreateInstance(&raw), S_OK);
-        raw->QueryInterface(IID_IOmbrix, &control);
-        raw->Release();
         PutBytes(&IOmbrix::put_SecretKey, control.Get(), "0123456789abcdef");
     }
     void Iv(const std::string& text = "initialvector123") { PutBytes(&IOmbrix::put_InitVector, control.Get(), text); }
 
-    Control* raw = nullptr;
-    ComPtr<IOmbrix> control;
+    ComPtr<IOmbrix> control = test::Create<COmbrix, IOmbrix>();
 };
 
 TEST_F(ControlFixture, OptimizedAesCarriesTheNegatedLengthAndCutsThePadding) {

@@ -39,11 +39,7 @@ Bytes PrivateKeyBlob(const char* pem_file) {
 }
 
 ComPtr<IOmbrix> NewControl() {
-    com::ComObject<COmbrix>* raw = nullptr;
-    EXPECT_EQ(com::ComObject<COmbrix>::CreateInstance(&raw), S_OK);
-    ComPtr<IOmbrix> control;
-    raw->QueryInterface(IID_IOmbrix, &control);
-    raw->Release();
+    ComPtr<IOmbrix> control = test::Create<COmbrix, IOmbrix>();
     control->put_FireEvents(VARIANT_FALSE);
     return control;
 }
@@ -98,14 +94,14 @@ TEST_F(SignatureFixture, CertificatePrivateKeySigns) {
     const Bytes message = DataFile("message.bin");
     const Bytes pem = DataFile("rsa.pem");
     ASSERT_FALSE(pem.empty());
-    com::ComObject<certstandin::CCertificate>* certificate = nullptr;
-    ASSERT_EQ(com::ComObject<certstandin::CCertificate>::CreateInstance(&certificate), S_OK);
+    ComPtr<ICertificate> certificate = test::Create<certstandin::CCertificate, ICertificate>();
+    ASSERT_TRUE(certificate);
     const std::wstring text(pem.begin(), pem.end());
     com::Bstr pem_text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     ASSERT_EQ(certificate->put_PrivateKey(pem_text.Get()), S_OK);
     com::Variant value;
     V_VT(value.Get()) = VT_DISPATCH;
-    V_DISPATCH(value.Get()) = static_cast<ICertificate*>(certificate);  // the VARIANT takes the reference
+    V_DISPATCH(value.Get()) = certificate.Detach();  // the VARIANT takes the reference
     ASSERT_EQ(control->put_SecretKey(*value.Get()), S_OK);
     control->put_type(RSASHA1);
     auto out = NewBlob();

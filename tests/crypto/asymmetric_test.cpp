@@ -18,6 +18,7 @@
 #include "crypto/random_source.h"
 #include "memory_port.h"
 #include "pass_owner.h"
+#include "test_bytes.h"
 
 #include "asymmetric_vectors.inc"
 
@@ -28,7 +29,8 @@ using ombrix::cryptASYMMETRIC;
 using ombrix::cryptDSS;
 using ombrix::cryptRSA;
 namespace at = ombrix::algorithm_type;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::FromHex;
 
 std::string DataPath(const char* name) { return std::string(ASYMMETRIC_DATA_DIR) + "/" + name; }
 
@@ -51,12 +53,6 @@ void WriteFile(const char* name, const uint8_t* data, size_t length) {
     ASSERT_NE(file, nullptr) << DataPath(name);
     ASSERT_EQ(fwrite(data, 1, length, file), length);
     fclose(file);
-}
-
-Bytes FromHex(const char* hex) {
-    Bytes bytes;
-    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(std::string(hex + i, 2), nullptr, 16)));
-    return bytes;
 }
 
 // SSH wire encoding, written here independently of the byte buffer.

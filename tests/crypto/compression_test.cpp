@@ -1,6 +1,7 @@
 #include "crypto/compression.h"
 
 #include "crypto/guarded_region.h"
+#include "test_bytes.h"
 
 
 #include <gtest/gtest.h>
@@ -24,20 +25,14 @@ using ombrix::ParseGzipHeader;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::RandomBytes;
 
 Bytes Content(const Buffer& buffer) { return Bytes(buffer.Data(), buffer.Data() + buffer.Length()); }
 
 void Fill(Buffer& buffer, const uint8_t* bytes, size_t n) {
     buffer.Clear();
     ASSERT_TRUE(buffer.Append(bytes, static_cast<uint32_t>(n)));
-}
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes bytes(n);
-    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-    return bytes;
 }
 
 Bytes CompressibleBytes(size_t n, uint32_t seed) {

@@ -19,39 +19,22 @@
 #include "crypto/hmac.h"
 #include "crypto/sha2.h"
 #include "digest_reference.h"
+#include "test_bytes.h"
 
 namespace ombrix {
 namespace {
 
 namespace at = algorithm_type;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::FromHex;
+using test::RandomBytes;
+using test::ToHex;
 
-Bytes Hex(const std::string& hex) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-std::string ToHex(const uint8_t* bytes, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(two, sizeof two, "%02x", bytes[i]);
-        out += two;
-    }
-    return out;
-}
-std::string ToHex(const Bytes& bytes) { return ToHex(bytes.data(), bytes.size()); }
 Bytes Text(const char* text) { return Bytes(text, text + strlen(text)); }
 Bytes Repeat(uint8_t value, size_t n) { return Bytes(n, value); }
 Bytes Counting(size_t n) {  // 01 02 03 ... n
     Bytes out(n);
     for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i + 1);
-    return out;
-}
-Bytes RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 generator(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<uint8_t>(generator());
     return out;
 }
 
@@ -555,7 +538,7 @@ TEST(Hmac, WycheproofVectors) {
             const size_t tag_bytes = static_cast<size_t>(std::stoi(group["tagSize"].text)) / 8;
             for (const Json& test : group["tests"].items) {
                 SCOPED_TRACE(testing::Message() << file.name << " tcId " << test["tcId"].text);
-                const Bytes mac = HmacOf(file.type, Hex(test["key"].text), Hex(test["msg"].text), 1024);
+                const Bytes mac = HmacOf(file.type, FromHex(test["key"].text), FromHex(test["msg"].text), 1024);
                 ASSERT_GE(mac.size(), tag_bytes);
                 const bool matches = ToHex(mac.data(), tag_bytes) == test["tag"].text;
                 EXPECT_EQ(matches, test["result"].text == "valid");

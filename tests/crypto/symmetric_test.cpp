@@ -15,27 +15,17 @@
 #include "crypto/ciphers.h"
 #include "memory_port.h"
 #include "pass_owner.h"
+#include "test_bytes.h"
 
 namespace ombrix {
 namespace {
 
 namespace at = algorithm_type;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::FromHex;
+using test::RandomBytes;
 using testing_blobs::MemoryPort;
 using testing_passes::TestOwner;
-
-Bytes Hex(const char* hex) {
-    Bytes out;
-    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
-    return out;
-}
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 generator(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<uint8_t>(generator());
-    return out;
-}
 
 std::unique_ptr<cryptSYMMETRIC> Keyed(int32_t type, TestOwner& owner, const Bytes& key) {
     auto cipher = CreateSymmetric(type);
@@ -55,6 +45,7 @@ PassResult Encrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes
     MemoryPort in(plain, max_read), out;
     auto cipher = Keyed(type, owner, key);
     const int32_t code = cipher->EncryptBlob(in, out, false, &owner);
+    EXPECT_EQ(owner.null_log_lines, 0);  // every debug log line is text
     return {code, out.data};
 }
 
@@ -62,17 +53,18 @@ PassResult Decrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes
     MemoryPort in(cipher_text, max_read), out;
     auto cipher = Keyed(type, owner, key);
     const int32_t code = cipher->DecryptBlob(in, out, &owner);
+    EXPECT_EQ(owner.null_log_lines, 0);  // every debug log line is text
     return {code, out.data};
 }
 
 TEST(SymmetricPass, AesVectorWithNullPaddingAndPartialBlock) {
     // FIPS-197 C.1, then 4 more bytes padded with zeros into a second block.
     TestOwner owner;
-    const Bytes key = Hex("000102030405060708090a0b0c0d0e0f");
-    Bytes plain = Hex("00112233445566778899aabbccddeeff");
+    const Bytes key = FromHex("000102030405060708090a0b0c0d0e0f");
+    Bytes plain = FromHex("00112233445566778899aabbccddeeff");
     const auto one = Encrypt(at::kAES, owner, key, plain);
     ASSERT_EQ(one.code, 0);
-    EXPECT_EQ(one.output, Hex("69c4e0d86a7b0430d8cdb78070b4c55a"));
+    EXPECT_EQ(one.output, FromHex("69c4e0d86a7b0430d8cdb78070b4c55a"));
     EXPECT_NE(owner.log.find("RawEncrypt::len = 16\r\n"), std::string::npos);
 
     plain.insert(plain.end(), {1, 2, 3, 4});
@@ -87,7 +79,7 @@ TEST(SymmetricPass, AesVectorWithNullPaddingAndPartialBlock) {
 TEST(SymmetricPass, Pkcs7AddsAWholeBlockAndIsRemovedAlsoAtAFlush) {
     TestOwner owner;
     owner.padding = at::kPadPKCS7;
-    const Bytes key = Hex("2b7e151628aed2a6abf7158809cf4f3c");
+    const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
     for (size_t length : {size_t{0}, size_t{16}, size_t{17}, size_t{127999}, size_t{128000}, size_t{300001}}) {
         const Bytes plain = RandomBytes(length, static_cast<uint32_t>(length));
         const auto encrypted = Encrypt(at::kAES, owner, key, plain);
@@ -102,7 +94,7 @@ TEST(SymmetricPass, Pkcs7AddsAWholeBlockAndIsRemovedAlsoAtAFlush) {
 TEST(SymmetricPass, RoundTripsForEveryCombination) {
     const int32_t types[] = {at::kDES, at::kTripleDES, at::kAES, at::kAES192, at::kAES256, at::kBlowfish, at::kCast,
                              at::kRC2, at::kRC4, at::kRC5, at::kUNIXcrypt, at::kNone};
-    const Bytes key = Hex("0123456789abcdeffedcba98765432100011223344556677");
+    const Bytes key = FromHex("0123456789abcdeffedcba98765432100011223344556677");
     for (int32_t type : types) {
         for (int32_t mode : {at::kModeECB, at::kModeCBC, at::kModeCFB, at::kModeOFB}) {
             for (int32_t compression : {at::kNoCompression, at::kZlibCompression, at::kGZipCompression}) {
@@ -115,10 +107,10 @@ TEST(SymmetricPass, RoundTripsForEveryCombination) {
                         const Bytes plain = RandomBytes(length, static_cast<uint32_t>(length + type));
                         TestOwner owner;
                         owner.mode = mode, owner.padding = padding, owner.compression = compression;
-                        owner.SetIv(Hex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
+                        owner.SetIv(FromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
                         const auto encrypted = Encrypt(type, owner, key, plain, 5000);
                         ASSERT_EQ(encrypted.code, 0);
-                        owner.SetIv(Hex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
+                        owner.SetIv(FromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
                         const auto back = Decrypt(type, owner, key, encrypted.output, 7001);
                         ASSERT_EQ(back.code, 0) << type << " " << mode << " " << compression << " " << padding << " " << length;
                         ASSERT_GE(back.output.size(), plain.size());
@@ -250,7 +242,7 @@ TEST(SymmetricPass, BlobFailuresEndThePass) {
     TestOwner owner;
     MemoryPort in(RandomBytes(1000, 5)), out;
     out.fail_writes = true;
-    auto cipher = Keyed(at::kDES, owner, Hex("0123456789abcdef"));
+    auto cipher = Keyed(at::kDES, owner, FromHex("0123456789abcdef"));
     EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), static_cast<int32_t>(0x80070070));
 }
 
@@ -267,7 +259,7 @@ TEST(SymmetricPass, FeedbackModesRefuseABlockReserve) {
         MemoryPort in(RandomBytes(20, 6)), out, back;
         ReservingCipher cipher;
         cipher.SetOwner(&owner);
-        cipher.SetKey(Hex("0123456789abcdef").data(), 8);
+        cipher.SetKey(FromHex("0123456789abcdef").data(), 8);
         EXPECT_EQ(cipher.EncryptBlob(in, out, false, &owner), kErrTypeNotForMethod);
         MemoryPort encrypted(RandomBytes(16, 7));
         EXPECT_EQ(cipher.DecryptBlob(encrypted, back, &owner), kErrTypeNotForMethod);
@@ -290,7 +282,7 @@ TEST(SymmetricPass, NoneWithCompressionWritesStandardStreams) {
         owner.compression = at::kGZipCompression;
         const auto gzip_file = Encrypt(at::kNone, owner, {}, *input);
         ASSERT_GE(gzip_file.output.size(), 18u);
-        EXPECT_EQ(Bytes(gzip_file.output.begin(), gzip_file.output.begin() + 10), Hex("1f8b0800000000000000"));
+        EXPECT_EQ(Bytes(gzip_file.output.begin(), gzip_file.output.begin() + 10), FromHex("1f8b0800000000000000"));
         z_stream stream{};
         ASSERT_EQ(inflateInit2(&stream, 31), Z_OK);  // zlib's own gzip reader checks CRC and length
         Bytes gunzipped(input->size() + 1);

@@ -5,6 +5,7 @@
 #include "crypto/algorithm_types.h"
 #include "crypto/symmetric.h"
 #include "fuzz_util.h"
+#include "../pass_owner.h"
 
 namespace ombrix::fuzz {
 
@@ -15,30 +16,7 @@ inline constexpr int32_t kSymmetricTypes[] = {
     algorithm_type::kRC4,      algorithm_type::kRC5,       algorithm_type::kUNIXcrypt,  algorithm_type::kUNIXcrypt3,
     algorithm_type::kNone};
 
-class FuzzOwner final : public CipherOwner, public EventControl {
-public:
-    int32_t CipherMode() const override { return mode; }
-    int32_t CipherPadding() const override { return padding; }
-    int32_t CipherCompression() const override { return compression; }
-    Buffer& CipherIvRegister() override { return iv; }
-    bool DebugLogEnabled() const override { return log_enabled; }
-    void DebugLogLine(const char* line) override { FUZZ_CHECK(line != nullptr); }
-    bool EventsEnabled() const override { return true; }
-    bool AbortRequested() const override { return false; }
-    bool FireProgress(uint64_t position, uint64_t total) override { return true; }
-
-    // As the control's InitVector put: the bytes, then zeros through the whole storage.
-    void SetIv(const Bytes& bytes) {
-        iv.Clear();
-        memset(iv.AppendSpace(iv.Capacity() - 1), 0, iv.Capacity() - 1);
-        iv.Clear();
-        iv.Append(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    }
-
-    int32_t mode = 0, padding = 0, compression = 0;
-    bool log_enabled = false;
-    Buffer iv;
-};
+using testing_passes::TestOwner;
 
 // Type, mode, padding, compression, key and IV from the front of the input.
 struct CipherSettings {
@@ -48,7 +26,7 @@ struct CipherSettings {
     uint32_t max_read;
 };
 
-inline CipherSettings ReadSettings(FuzzInput& input, FuzzOwner& owner) {
+inline CipherSettings ReadSettings(FuzzInput& input, TestOwner& owner) {
     CipherSettings settings;
     settings.type = kSymmetricTypes[input.Byte() % std::size(kSymmetricTypes)];
     const uint8_t modes = input.Byte();
@@ -65,13 +43,13 @@ inline CipherSettings ReadSettings(FuzzInput& input, FuzzOwner& owner) {
     return settings;
 }
 
-inline std::unique_ptr<cryptSYMMETRIC> KeyedCipher(const CipherSettings& settings, FuzzOwner& owner) {
+inline std::unique_ptr<cryptSYMMETRIC> KeyedCipher(const CipherSettings& settings, TestOwner& owner) {
     auto cipher = CreateSymmetric(settings.type);
     FUZZ_CHECK(cipher != nullptr);
     cipher->SetOwner(&owner);
     if (!settings.key.empty() && cipher->SetKey(settings.key.data(), static_cast<uint32_t>(settings.key.size())) == 0)
         return nullptr;
-    owner.SetIv(settings.iv);
+    owner.SetIv(settings.iv, static_cast<uint32_t>(settings.iv.size()));
     return cipher;
 }
 

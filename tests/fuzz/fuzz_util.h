@@ -12,6 +12,7 @@
 #include "crypto/blob_port.h"
 #include "base/buffer.h"
 #include "../memory_port.h"
+#include "../test_bytes.h"
 
 // A property that failed: print it and abort, so that libFuzzer saves the reproducer.
 #define FUZZ_CHECK(condition)                                                              \
@@ -24,7 +25,7 @@
 
 namespace ombrix::fuzz {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using testing_blobs::MemoryPort;
 
 // The input, consumed from the front: settings first, the payload is what remains.

@@ -9,7 +9,7 @@ using namespace ombrix::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536) return 0;
     FuzzInput input(data, size);
-    FuzzOwner owner;
+    TestOwner owner;
     const CipherSettings settings = ReadSettings(input, owner);
     const uint8_t limit_choice = input.Byte();
     const uint64_t length_limit = limit_choice & 1 ? input.Word() % 100000 : 0;
@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!cipher) return 0;
     const int32_t code = cipher->RawDecrypt(in, out, length_limit, limit_choice & 2 ? &owner : nullptr);
     FUZZ_CHECK(code >= 0);
+    FUZZ_CHECK(owner.null_log_lines == 0);
     // Decompression may expand, but without it the output never outgrows the input by more
     // than one working block.
     if (code == 0 && owner.compression == 0)

@@ -9,7 +9,7 @@ namespace at = ombrix::algorithm_type;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536) return 0;
     FuzzInput input(data, size);
-    FuzzOwner owner;
+    TestOwner owner;
     const CipherSettings settings = ReadSettings(input, owner);
     // Traditional crypt(3) is one-way.
     if (settings.type == at::kUNIXcrypt3) return 0;
@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t code = decryptor->RawDecrypt(cipher_text, decrypted, 0, &owner);
     if (code != 0) fprintf(stderr, "RawDecrypt: %d\n", code);
     FUZZ_CHECK(code == 0);
+    FUZZ_CHECK(owner.null_log_lines == 0);
 
     const Bytes& back = decrypted.data;
     FUZZ_CHECK(back.size() >= plain.size());

@@ -11,40 +11,23 @@
 #include "crypto/blob_port.h"
 #include "crypto/symmetric.h"
 #include "../memory_port.h"
+#include "../pass_owner.h"
+#include "../test_bytes.h"
 
 namespace ombrix {
 namespace {
 
 namespace at = algorithm_type;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using TrickleBlob = testing_blobs::MemoryPort;
-
-
-class Settings : public CipherOwner {
-public:
-    int32_t CipherMode() const override { return mode; }
-    int32_t CipherPadding() const override { return padding; }
-    int32_t CipherCompression() const override { return compression; }
-    Buffer& CipherIvRegister() override { return iv; }
-    bool DebugLogEnabled() const override { return false; }
-    void DebugLogLine(const char*) override {}
-    void ResetIv() {
-        iv.Clear();
-        memset(iv.AppendSpace(iv.Capacity() - 1), 0, iv.Capacity() - 1);
-        iv.Clear();
-        const uint8_t bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-        iv.Append(bytes, sizeof bytes);
-    }
-    int32_t mode = 0, padding = 0, compression = 0;
-    Buffer iv;
-};
+using testing_passes::TestOwner;
 
 struct Outcome {
     int32_t code;
     Bytes output;
 };
 
-Outcome RunPass(bool encrypt, int32_t type, Settings& settings, const Bytes& input, uint32_t max_read) {
+Outcome RunPass(bool encrypt, int32_t type, TestOwner& settings, const Bytes& input, uint32_t max_read) {
     auto cipher = CreateSymmetric(type);
     EXPECT_TRUE(cipher);
     if (!cipher) return {-1, {}};
@@ -53,7 +36,7 @@ Outcome RunPass(bool encrypt, int32_t type, Settings& settings, const Bytes& inp
     if (type != at::kNone) {
         EXPECT_NE(cipher->SetKey(key.data(), static_cast<uint32_t>(key.size())), 0);
     }
-    settings.ResetIv();
+    settings.SetIv({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 16);
     TrickleBlob in(input, max_read), out({}, UINT32_MAX);
     const int32_t code = encrypt ? cipher->RawEncrypt(in, out, false, nullptr) : cipher->RawDecrypt(in, out, 0, nullptr);
     return {code, out.data};
@@ -71,8 +54,9 @@ TEST(FuzzRegression, DecryptionWithReadsShorterThanABlock) {
         for (int32_t mode : {at::kModeECB, at::kModeCBC, at::kModeCFB, at::kModeOFB}) {
             for (int32_t compression : {at::kNoCompression, at::kZlibCompression, at::kGZipCompression}) {
                 for (int32_t padding : {at::kPadNull, at::kPadPKCS7}) {
-                    Settings settings;
+                    TestOwner settings;
                     settings.mode = mode, settings.padding = padding, settings.compression = compression;
+                    settings.log_enabled = false;
                     const Outcome encrypted = RunPass(true, type, settings, plain, UINT32_MAX);
                     ASSERT_EQ(encrypted.code, 0);
                     const Outcome whole = RunPass(false, type, settings, encrypted.output, UINT32_MAX);

@@ -1,13 +1,5 @@
 ' The control's defaults, validation and errors as a VBScript client sees them.
-Option Explicit
-Dim failures : failures = 0
-
-Sub Check(label, actual, expected)
-    If actual <> expected Then
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-        failures = failures + 1
-    End If
-End Sub
+' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
 Dim o : Set o = CreateObject("Kestrane.Ombrix")
 Check "type", o.type, 2
@@ -53,5 +45,4 @@ Check "Encoding shared", o.Encoding, 1250
 versioned.Encoding = 65001
 o.Abort
 
-If failures = 0 Then WScript.Echo "control_properties.vbs: all checks passed"
-WScript.Quit failures
+Finish

@@ -1,14 +1,6 @@
 ' Encrypt and Decrypt from VBScript: keys and IVs as text, a known AES vector in hex, a round trip
 ' with compression, and errors as a script sees them.
-Option Explicit
-Dim failures : failures = 0
-
-Sub Check(label, actual, expected)
-    If actual <> expected Then
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-        failures = failures + 1
-    End If
-End Sub
+' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
 Dim crypt : Set crypt = CreateObject("Kestrane.Ombrix")
 Dim plain : Set plain = CreateObject("Kestrane.MemBlob")
@@ -55,5 +47,4 @@ crypt.Encrypt plain, secret
 Check "digest type", Err.Description, "Selected Type cannot apply to this method. Please choose appropriate crypto type."
 On Error Goto 0
 
-If failures = 0 Then WScript.Echo "encrypt.vbs: all checks passed"
-WScript.Quit failures
+Finish

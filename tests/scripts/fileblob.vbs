@@ -1,14 +1,6 @@
 ' The file and stream blobs from VBScript: creation by both ProgIDs, text at the position, the
 ' read-only window, their errors with number, description and source, and a file-to-file Encrypt.
-Option Explicit
-Dim failures : failures = 0
-
-Sub Check(label, actual, expected)
-    If actual <> expected Then
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-        failures = failures + 1
-    End If
-End Sub
+' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
 Sub CheckError(label, number, description, source)
     Check label & " number", Err.Number And &HFFFF&, number
@@ -100,5 +92,4 @@ Check "Blob.2", TypeName(CreateObject("Kestrane.Blob.2")), "IBlob"
 Check "Blob64", TypeName(CreateObject("Kestrane.Blob64")), "IBlob64"
 Check "Blob64.2", TypeName(CreateObject("Kestrane.Blob64.2")), "IBlob64"
 
-If failures = 0 Then WScript.Echo "fileblob.vbs: all checks passed"
-WScript.Quit failures
+Finish

@@ -1,13 +1,5 @@
 ' The memory blob from VBScript: conversions, files and errors, and the shared text code page.
-Option Explicit
-Dim failures : failures = 0
-
-Sub Check(label, actual, expected)
-    If actual <> expected Then
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-        failures = failures + 1
-    End If
-End Sub
+' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
 Dim b : Set b = CreateObject("Kestrane.MemBlob")
 Dim b2 : Set b2 = CreateObject("Kestrane.MemBlob.2")
@@ -50,5 +42,4 @@ crypt.Encoding = 1252
 Check "1252 text length", Len(b.Text), 2
 crypt.Encoding = 65001
 
-If failures = 0 Then WScript.Echo "memblob.vbs: all checks passed"
-WScript.Quit failures
+Finish

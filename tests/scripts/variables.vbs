@@ -1,14 +1,6 @@
 ' Values held in variables and passed as Sub parameters, as users write scripts: the host then
 ' passes references to its variables. Each must give exactly what the literal gives.
-Option Explicit
-Dim failures : failures = 0
-
-Sub Check(label, actual, expected)
-    If actual <> expected Then
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-        failures = failures + 1
-    End If
-End Sub
+' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
 Dim crypt : Set crypt = CreateObject("Kestrane.Ombrix")
 Dim plain : Set plain = CreateObject("Kestrane.MemBlob")
@@ -90,5 +82,4 @@ crypt.HMAC plain, mac2
 Check "HMAC-SHA256 literal key", mac.ToHex, "f7bc83f430538424b13298e6aa6fb143ef4d59a14946175997479dbc2d1a3cd8"
 Check "HMAC-SHA256 key from a variable", mac2.ToHex, mac.ToHex
 
-If failures = 0 Then WScript.Echo "variables.vbs: all checks passed"
-WScript.Quit failures
+Finish
