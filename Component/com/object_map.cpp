@@ -1,7 +1,7 @@
 // The classes the module serves, in registration and class-object lookup order.
 #include "com/module.h"
 #include "blobs/MemBlob.h"
-#include "blobs/NullBlobs.h"
+#include "blobs/Blob.h"
 #include "blobs/StreamBlob.h"
 #include "blobs/FileBlob.h"
 #include "control/Ombrix.h"

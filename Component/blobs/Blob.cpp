@@ -1,4 +1,4 @@
-#include "blobs/NullBlobs.h"
+#include "blobs/Blob.h"
 
 namespace ombrix {
 
