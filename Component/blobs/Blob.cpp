@@ -8,12 +8,4 @@ STDMETHODIMP CBlob::Write(SAFEARRAY**) try { return E_FAIL; } COM_CATCH
 STDMETHODIMP CBlob::Seek(LONG, LONG, LONG*) try { return E_FAIL; } COM_CATCH
 STDMETHODIMP CBlob::SetSize(LONG) try { return E_FAIL; } COM_CATCH
 
-// CBlob64: every call succeeds at once and writes no out-parameter.
-STDMETHODIMP CBlob64::Seek64(LONG, LONG, LONG, LONG*, LONG*) try { return S_OK; } COM_CATCH
-STDMETHODIMP CBlob64::SetSize64(LONG, LONG) try { return S_OK; } COM_CATCH
-STDMETHODIMP CBlob64::Read(LONG, SAFEARRAY**) try { return S_OK; } COM_CATCH
-STDMETHODIMP CBlob64::Write(SAFEARRAY**) try { return S_OK; } COM_CATCH
-STDMETHODIMP CBlob64::Seek(LONG, LONG, LONG*) try { return S_OK; } COM_CATCH
-STDMETHODIMP CBlob64::SetSize(LONG) try { return S_OK; } COM_CATCH
-
 }  // namespace ombrix

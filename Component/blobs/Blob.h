@@ -1,5 +1,4 @@
-// The two blobs without storage: CBlob fails every IBlob call, CBlob64 succeeds every
-// IBlob and IBlob64 call without doing anything.
+// CBlob: the blob without storage that fails every IBlob call.
 #pragma once
 
 #include "com/Ombrix.h"
@@ -16,28 +15,6 @@ public:
         COM_INTERFACE(IBlob),
         COM_INTERFACE(ISupportErrorInfo))
 
-    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
-    STDMETHODIMP Write(SAFEARRAY** data_array) override;
-    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
-    STDMETHODIMP SetSize(LONG size) override;
-};
-
-class CBlob64 : public com::DispatchImpl<IBlob64>,
-                public com::SupportErrorInfoImpl<&IID_IBlob64>,
-                public com::ObjectRoot,
-                public com::DispatchImpl<IBlob> {
-public:
-    COM_INTERFACE_MAP(CBlob64,
-        COM_INTERFACE(IBlob64),
-        COM_INTERFACE(ISupportErrorInfo),
-        COM_INTERFACE_AS(IDispatch, IBlob64),
-        COM_INTERFACE(IBlob))
-
-    // IBlob64
-    STDMETHODIMP Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi, LONG* new_position) override;
-    STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
-
-    // IBlob
     STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
     STDMETHODIMP Write(SAFEARRAY** data_array) override;
     STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;

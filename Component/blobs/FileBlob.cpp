@@ -41,8 +41,6 @@ CFileBlob::~CFileBlob() {
     DeleteIfAutoDelete();
 }
 
-HRESULT CFileBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
-
 bool CFileBlob::CreateTempName() {
     wchar_t dir[1024];
     const DWORD length = GetTempPathW(1024, dir);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "blobs/file_handle.h"
+#include "com/unique.h"
 #include "text/text_encoding.h"
 #include "com/holders.h"
 #include "control/errors.h"
@@ -28,8 +28,6 @@ struct Chunk {
 };
 
 }  // namespace
-
-HRESULT CStreamBlob::Error(int32_t code) const { return ReportError(code, kProgId); }
 
 int32_t CStreamBlob::ReadWholeStream(Buffer& content) {
     if (FAILED(SeekToStart(stream_.Get()))) return kErrNone;
@@ -138,7 +136,7 @@ STDMETHODIMP CStreamBlob::FromArray(SAFEARRAY** data_array) try { return Write(d
 STDMETHODIMP CStreamBlob::FromFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
     // The file is opened first: a wrong name must not cost the stream its content.
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    com::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrFileNotFound);
     const HRESULT truncated = Truncate();
@@ -156,7 +154,7 @@ STDMETHODIMP CStreamBlob::FromFile(BSTR filename) try {
 
 STDMETHODIMP CStreamBlob::ToFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+    com::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrWriteFault);
     const HRESULT moved = SeekToStart(stream_.Get());

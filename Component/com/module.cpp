@@ -22,14 +22,14 @@ wchar_t g_module_path[MAX_PATH + 1];
 
 // Class objects are created once, on first request, under this lock.
 SRWLOCK g_class_objects_lock = SRWLOCK_INIT;
-std::vector<IClassFactory*> g_class_objects;
+std::vector<Ptr<IClassFactory>> g_class_objects;
 
 // Type information per interface GUID, loaded once from the type library.
 SRWLOCK g_type_info_lock = SRWLOCK_INIT;
-ITypeLib* g_type_library = nullptr;
+Ptr<ITypeLib> g_type_library;
 struct CachedTypeInfo {
     GUID guid;
-    ITypeInfo* info;
+    Ptr<ITypeInfo> info;
 };
 std::vector<CachedTypeInfo> g_type_infos;
 
@@ -121,26 +121,26 @@ HRESULT GetTypeInfo(REFGUID guid, ITypeInfo** info) {
     *info = nullptr;
     AcquireSRWLockExclusive(&g_type_info_lock);
     HRESULT hr = S_OK;
+    Ptr<ITypeInfo> found;
     for (const auto& cached : g_type_infos) {
         if (IsEqualGUID(cached.guid, guid)) {
-            *info = cached.info;
+            found = cached.info;
             break;
         }
     }
-    if (!*info) {
-        if (!g_type_library) hr = LoadTypeLibrary(&g_type_library);
-        if (SUCCEEDED(hr)) hr = g_type_library->GetTypeInfoOfGuid(guid, info);
+    if (!found) {
+        if (!g_type_library) hr = LoadTypeLibrary(g_type_library.GetAddressOf());
+        if (SUCCEEDED(hr)) hr = g_type_library->GetTypeInfoOfGuid(guid, found.GetAddressOf());
         if (SUCCEEDED(hr)) {
             try {
-                g_type_infos.push_back({guid, *info});
+                g_type_infos.push_back({guid, found});
             } catch (const std::bad_alloc&) {
-                (*info)->Release();
-                *info = nullptr;
+                found.Reset();
                 hr = E_OUTOFMEMORY;
             }
         }
     }
-    if (*info) (*info)->AddRef();
+    *info = found.Detach();
     ReleaseSRWLockExclusive(&g_type_info_lock);
     return hr;
 }
@@ -151,16 +151,17 @@ void ModuleAttach(HMODULE module) {
 }
 
 void ModuleDetach(bool process_terminating) {
-    // At process exit other modules may already be gone: leave their objects alone.
-    if (process_terminating) return;
-    for (IClassFactory*& factory : g_class_objects) {
-        if (factory) factory->Release();
-        factory = nullptr;
+    if (process_terminating) {
+        // At process exit other modules may already be gone: leave their objects alone, also
+        // when the holders are destroyed.
+        for (auto& factory : g_class_objects) factory.Detach();
+        for (auto& cached : g_type_infos) cached.info.Detach();
+        g_type_library.Detach();
+        return;
     }
-    for (auto& cached : g_type_infos) cached.info->Release();
+    for (auto& factory : g_class_objects) factory.Reset();
     g_type_infos.clear();
-    if (g_type_library) g_type_library->Release();
-    g_type_library = nullptr;
+    g_type_library.Reset();
 }
 
 HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
@@ -172,12 +173,13 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
         AcquireSRWLockExclusive(&g_class_objects_lock);
         HRESULT hr = S_OK;
         try {
-            if (g_class_objects.size() != map.size()) g_class_objects.resize(map.size(), nullptr);
-            if (!g_class_objects[i]) g_class_objects[i] = new ClassFactory(map[i].create);
+            if (g_class_objects.size() != map.size()) g_class_objects.resize(map.size());
+            // The factory's first reference goes to the cache.
+            if (!g_class_objects[i]) *g_class_objects[i].GetAddressOf() = new ClassFactory(map[i].create);
         } catch (const std::bad_alloc&) {
             hr = E_OUTOFMEMORY;
         }
-        IClassFactory* factory = SUCCEEDED(hr) ? g_class_objects[i] : nullptr;
+        IClassFactory* factory = SUCCEEDED(hr) ? g_class_objects[i].Get() : nullptr;
         ReleaseSRWLockExclusive(&g_class_objects_lock);
         return factory ? factory->QueryInterface(riid, result) : hr;
     }
@@ -186,11 +188,9 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
 
 HRESULT RegisterServer() {
     for (const auto& entry : ObjectMap()) RETURN_IF_FAILED(ApplyRegistryScript(entry.registry_script, true));
-    ITypeLib* library = nullptr;
-    RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &library));
-    const HRESULT hr = RegisterTypeLib(library, const_cast<LPOLESTR>(ModulePath()), nullptr);
-    library->Release();
-    return hr;
+    Ptr<ITypeLib> library;
+    RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, library.GetAddressOf()));
+    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(ModulePath()), nullptr);
 }
 
 // Every class and the type library are tried even after a failure, so that one damaged entry

@@ -2,6 +2,7 @@
 #include "com/module.h"
 #include "blobs/MemBlob.h"
 #include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/StreamBlob.h"
 #include "blobs/FileBlob.h"
 #include "control/Ombrix.h"

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "com/Ombrix.h"
+#include "com/error_reporting.h"
 #include "com/holders.h"
 
 namespace ombrix {
@@ -99,9 +100,6 @@ namespace {
 
 // Sets the thread's error information: the message for `code`, source `prog_id`.
 void SetReport(int32_t code, const wchar_t* prog_id) {
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return;
-
     const char* message = ErrorMessage(code);
     const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, message, -1, nullptr, 0);
     com::Bstr description;
@@ -109,16 +107,7 @@ void SetReport(int32_t code, const wchar_t* prog_id) {
         description.Reset(SysAllocStringLen(nullptr, static_cast<UINT>(length - 1)));
         if (description.Get()) MultiByteToWideChar(CP_THREAD_ACP, 0, message, -1, description.Get(), length);
     }
-    create->SetGUID(CLSID_Ombrix);
-    create->SetSource(const_cast<LPOLESTR>(prog_id));
-    create->SetDescription(description.Get());
-
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
+    com::SetErrorReport(CLSID_Ombrix, prog_id, description.Get());
 }
 
 }  // namespace
@@ -129,10 +118,9 @@ HRESULT ReportError(int32_t code, const wchar_t* prog_id) {
 }
 
 HRESULT ReportFailure(HRESULT failure, const wchar_t* prog_id) {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK && info) {
-        SetErrorInfo(0, info);  // the blob's own report stays
-        info->Release();
+    com::Ptr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.GetAddressOf()) == S_OK && info) {
+        SetErrorInfo(0, info.Get());  // the blob's own report stays
     } else {
         SetReport(static_cast<int32_t>(failure), prog_id);
     }

@@ -26,4 +26,10 @@ HRESULT ReportError(int32_t code, const wchar_t* prog_id);
 // blob left none, setting one with the system's message for it.
 HRESULT ReportFailure(HRESULT failure, const wchar_t* prog_id);
 
+// The table as the classes' error boundary (com::ErrorReporting) reports it.
+struct ErrorTable {
+    static HRESULT Report(int32_t code, const wchar_t* source) { return ReportError(code, source); }
+    static HRESULT ReportFailure(HRESULT failure, const wchar_t* source) { return ombrix::ReportFailure(failure, source); }
+};
+
 }  // namespace ombrix

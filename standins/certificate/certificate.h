@@ -6,6 +6,7 @@
 #pragma once
 
 #include "com/Ombrix.h"
+#include "com/error_reporting.h"
 #include "com/holders.h"
 #include "com/object.h"
 #include "control/certificate_table.h"

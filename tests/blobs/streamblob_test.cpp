@@ -6,6 +6,7 @@
 
 #include "blobs/MemBlob.h"
 #include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/StreamBlob.h"
 #include "blobs/scripted_stream.h"
 #include "control/Ombrix.h"

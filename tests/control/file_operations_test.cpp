@@ -9,6 +9,7 @@
 #include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
 #include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/StreamBlob.h"
 #include "control/Ombrix.h"
 #include "control/fake_sink.h"
