@@ -84,6 +84,10 @@ struct FileHandleTraits {
     static bool Valid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
     static void Close(HANDLE handle) { CloseHandle(handle); }
 };
+struct GlobalMemoryTraits {
+    static HGLOBAL Null() { return nullptr; }
+    static void Close(HGLOBAL memory) { GlobalFree(memory); }
+};
 struct CertContextTraits {
     static PCCERT_CONTEXT Null() { return nullptr; }
     static void Close(PCCERT_CONTEXT context) { CertFreeCertificateContext(context); }
@@ -95,6 +99,7 @@ using MetafileHandle = Unique<HMETAFILE, MetafileTraits>;
 using MetafileRecording = Unique<HDC, MetafileRecordingTraits>;
 using RegistryKey = Unique<HKEY, RegistryKeyTraits>;
 using FileHandle = Unique<HANDLE, FileHandleTraits>;
+using GlobalMemory = Unique<HGLOBAL, GlobalMemoryTraits>;
 using CertContext = Unique<PCCERT_CONTEXT, CertContextTraits>;
 
 // A memory device context made with CreateCompatibleDC.

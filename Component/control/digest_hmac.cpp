@@ -94,8 +94,9 @@ HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* 
 STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     auto hold = HoldSelf();
-    com::Ptr<IBlob> input, output;
-    if (!(input = com::TryQuery<IBlob>(data)) || (out_blob && !(output = com::TryQuery<IBlob>(out_blob)))) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
     if (!cached_digest_) {
         cached_digest_ = CreateDigest(type_);
         if (!cached_digest_) return Error(kErrTypeNotForMethod);
@@ -106,8 +107,9 @@ STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) try {
 STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     auto hold = HoldSelf();
-    com::Ptr<IBlob> input, output;
-    if (!(input = com::TryQuery<IBlob>(data)) || (out_blob && !(output = com::TryQuery<IBlob>(out_blob)))) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
     if (!cached_hmac_) {
         cached_hmac_ = CreateHMAC(type_);
         if (!cached_hmac_) return Error(kErrTypeNotForMethod);

@@ -107,14 +107,14 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
     Log("Encrypt start\r\n");
     abort_request_ = 0;
 
-    com::Ptr<IBlob> input_blob;
-    com::Ptr<IBlob> output_blob;
-    if (!(input_blob = com::TryQuery<IBlob>(data))) {
+    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
+    if (!input_blob) {
         Log("Encrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Encrypt::Input blob ok\r\n");
-    if (!(output_blob = com::TryQuery<IBlob>(out_blob))) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    if (!output_blob) return Error(kErrNotABlob);
     Log("Encrypt::Output blob ok\r\n");
 
     std::unique_ptr<cryptSYMMETRIC> cipher;
@@ -165,15 +165,15 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     Log("Decrypt start\r\n");
     abort_request_ = 0;
 
-    com::Ptr<IBlob> input_blob;
-    com::Ptr<IBlob> output_blob;
-    if (!(input_blob = com::TryQuery<IBlob>(data))) {
+    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
+    if (!input_blob) {
         Log("Decrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Decrypt::Input blob ok\r\n");
     if (!out_blob) return Error(kErrNotABlob);
-    if (!(output_blob = com::TryQuery<IBlob>(out_blob))) {
+    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    if (!output_blob) {
         Log("Decrypt::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }

@@ -598,19 +598,16 @@ STDMETHODIMP OleControl::GetData(FORMATETC* format, STGMEDIUM* medium) try {
     com::MetafileHandle metafile(CloseMetaFile(recording.Detach()));
     if (!metafile) return E_OUTOFMEMORY;
 
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, sizeof(METAFILEPICT));
-    auto* picture = memory ? static_cast<METAFILEPICT*>(GlobalLock(memory)) : nullptr;
-    if (!picture) {
-        if (memory) GlobalFree(memory);
-        return E_OUTOFMEMORY;
-    }
+    com::GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, sizeof(METAFILEPICT)));
+    auto* picture = memory ? static_cast<METAFILEPICT*>(GlobalLock(memory.Get())) : nullptr;
+    if (!picture) return E_OUTOFMEMORY;
     picture->mm = MM_ANISOTROPIC;
     picture->xExt = extent_.cx;
     picture->yExt = extent_.cy;
     picture->hMF = metafile.Detach();
-    GlobalUnlock(memory);
+    GlobalUnlock(memory.Get());
     medium->tymed = TYMED_MFPICT;
-    medium->hMetaFilePict = memory;  // the caller releases both with ReleaseStgMedium
+    medium->hMetaFilePict = memory.Detach();  // the caller releases both with ReleaseStgMedium
     return S_OK;
 } COM_CATCH
 

@@ -71,8 +71,9 @@ bool PemOfContext(PCCERT_CONTEXT context, std::string& pem) {
 STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
                               VARIANT url) try {
     if (!data || !out_blob) return E_INVALIDARG;
-    com::Ptr<IBlob> input, output;
-    if (!(input = com::TryQuery<IBlob>(data)) || !(output = com::TryQuery<IBlob>(out_blob))) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || !output) return Error(kErrNotABlob);
     // Reading the image while writing over it would sign garbage.
     if (com::SameObject(input.Get(), output.Get())) return E_INVALIDARG;
 
@@ -123,8 +124,8 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
 STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
     if (certificate) *certificate = nullptr;
     if (!data) return E_INVALIDARG;
-    com::Ptr<IBlob> input;
-    if (!(input = com::TryQuery<IBlob>(data))) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    if (!input) return Error(kErrNotABlob);
     ComBlobPort input_port(input.Get());
     CertContext signer;
     const int32_t code = ExtractAndVerify(input_port, signer);

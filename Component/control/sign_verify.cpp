@@ -56,13 +56,14 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();
     Log("Sign start\r\n");
-    com::Ptr<IBlob> input, output;
-    if (!(input = com::TryQuery<IBlob>(data))) {
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    if (!input) {
         Log("Sign::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Sign::Input blob ok\r\n");
-    if (!(output = com::TryQuery<IBlob>(out_blob))) {
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!output) {
         Log("Sign::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }
@@ -97,13 +98,14 @@ STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid)
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();
     Log("Verify start\r\n");
-    com::Ptr<IBlob> input, signature_blob;
-    if (!(input = com::TryQuery<IBlob>(data))) {
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    if (!input) {
         Log("Verify::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Verify::Input blob ok\r\n");
-    if (!(signature_blob = com::TryQuery<IBlob>(signature))) {
+    const com::Ptr<IBlob> signature_blob = com::TryQuery<IBlob>(signature);
+    if (!signature_blob) {
         Log("Verify::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }
