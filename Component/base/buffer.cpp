@@ -60,8 +60,6 @@ bool Buffer::Append(const void* bytes, uint32_t n) {
     return true;
 }
 
-bool Buffer::AppendCString(const char* text) { return Append(text, static_cast<uint32_t>(strlen(text))); }
-
 bool Buffer::GetBytes(void* destination, uint32_t n) {
     if (n > Length()) return false;
     if (n) memcpy(destination, Data(), n);

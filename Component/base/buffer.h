@@ -30,7 +30,6 @@ public:
     uint8_t* AppendSpace(uint32_t n);
     // Appends n bytes and keeps a zero byte just past the content. False when out of memory.
     bool Append(const void* bytes, uint32_t n);
-    bool AppendCString(const char* text);
 
     uint32_t Length() const { return end_ - read_; }
     uint8_t* Data() { return array_ + read_; }

@@ -30,6 +30,16 @@ using RsaMethodPtr = LibraryPtr<RSA_METHOD, &CryptoBinding::RSA_meth_free>;
 using BignumPtr = LibraryPtr<BIGNUM, &CryptoBinding::BN_clear_free>;  // wiped before it is freed
 using RsaPtr = LibraryPtr<RSA, &CryptoBinding::RSA_free>;
 using DsaPtr = LibraryPtr<DSA, &CryptoBinding::DSA_free>;
+using CipherContextPtr = LibraryPtr<EVP_CIPHER_CTX, &CryptoBinding::EVP_CIPHER_CTX_free>;
+
+// A value of an ASN.1 template type, freed through the item that describes it.
+struct Asn1ItemFree {
+    const ASN1_ITEM* item = nullptr;
+    void operator()(ASN1_VALUE* value) const {
+        if (value && Crypto().ASN1_item_free) Crypto().ASN1_item_free(value, item);
+    }
+};
+using Asn1ItemPtr = std::unique_ptr<ASN1_VALUE, Asn1ItemFree>;
 
 // DER bytes that the library allocated (its i2d functions with a null output pointer).
 struct LibraryBytesFree {

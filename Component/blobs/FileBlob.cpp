@@ -42,8 +42,6 @@ CFileBlob::~CFileBlob() {
     DeleteIfAutoDelete();
 }
 
-HRESULT CFileBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
-
 bool CFileBlob::CreateTempName() {
     wchar_t dir[1024];
     const DWORD length = GetTempPathW(1024, dir);

@@ -5,17 +5,20 @@
 
 #include <cstdint>
 
-#include "blobs/file_handle.h"
+#include "base/unique.h"
 #include "text/transform.h"
 #include "Ombrix_h.h"
 #include "com/holders.h"
+#include "com/error_reporting.h"
 #include "com/object.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "base/buffer.h"
 
 namespace ombrix {
 
 class CFileBlob : public com::DispatchImpl<IFileBlob>,
-                  public com::SupportErrorInfoImpl<&IID_IFileBlob, &IID_IBlob, &IID_IBlob64>,
+                  public com::ErrorReporting<CFileBlob, com::TableErrors<&CLSID_Ombrix>, &IID_IFileBlob, &IID_IBlob, &IID_IBlob64>,
                   public com::ObjectRoot,
                   public com::DispatchImpl<IBlob>,
                   public com::DispatchImpl<IBlob64> {
@@ -67,7 +70,6 @@ public:
     STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
 
 private:
-    HRESULT Error(int32_t code) const;
     bool Loaded() const { return file_.Ok(); }
     // Opens file_name_ in the mode the read-only flag asks for, falling back to read-only.
     bool OpenFile();
@@ -99,7 +101,7 @@ private:
     com::Bstr file_name_;
     bool auto_delete_ = true;
     bool read_only_ = false;
-    FileHandle file_;
+    ombrix::FileHandle file_;
     cryptBASE64 base64_;
     cryptHEX hex_;
     int64_t window_start_ = 0;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "blobs/file_handle.h"
+#include "base/unique.h"
 #include "text/text_encoding.h"
 #include "com/holders.h"
 #include "base/error_codes.h"
@@ -35,8 +35,6 @@ HRESULT AppendArray(SAFEARRAY** data_array, Buffer& buffer, bool* out_of_memory)
 }
 
 }  // namespace
-
-HRESULT CMemBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 STDMETHODIMP CMemBlob::get_Text(BSTR* value) try {
     if (!value) return E_POINTER;
@@ -103,7 +101,7 @@ STDMETHODIMP CMemBlob::FromArray(SAFEARRAY** data_array) try {
 
 HRESULT CMemBlob::ImportFile(BSTR filename, LONG start, LONG length, bool whole_file) {
     storage_.Clear();
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    ombrix::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrFileNotFound);
     // A negative start fails to move the file position, which then stays at 0.
@@ -136,7 +134,7 @@ STDMETHODIMP CMemBlob::FromFilePart(BSTR filename, LONG start, LONG length) try 
 
 // Every write is checked: a full disk must not leave a silently truncated file behind a success.
 STDMETHODIMP CMemBlob::ToFile(BSTR filename) try {
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+    ombrix::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrWriteFault);
     const uint8_t* bytes = storage_.Data();

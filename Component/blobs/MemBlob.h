@@ -5,13 +5,16 @@
 #include "text/transform.h"
 #include "Ombrix_h.h"
 #include "blobs/direct_access.h"
+#include "com/error_reporting.h"
 #include "com/object.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "base/buffer.h"
 
 namespace ombrix {
 
 class CMemBlob : public com::DispatchImpl<IMemBlob>,
-                 public com::SupportErrorInfoImpl<&IID_IMemBlob, &IID_IBlob>,
+                 public com::ErrorReporting<CMemBlob, com::TableErrors<&CLSID_Ombrix>, &IID_IMemBlob, &IID_IBlob>,
                  public com::ObjectRoot,
                  public com::DispatchImpl<IBlob>,
                  public IBlobDirectAccess {
@@ -53,7 +56,6 @@ public:
     STDMETHODIMP SetSize(LONG size) override;
 
 private:
-    HRESULT Error(int32_t code) const;
     HRESULT EncodeContent(cryptTRANSFORM& transform, BSTR* value);
     HRESULT DecodeContent(cryptTRANSFORM& transform, BSTR data);
     HRESULT ImportFile(BSTR filename, LONG start, LONG length, bool whole_file);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "blobs/file_handle.h"
+#include "base/unique.h"
 #include "text/text_encoding.h"
 #include "com/holders.h"
 #include "base/error_codes.h"
@@ -29,8 +29,6 @@ struct Chunk {
 };
 
 }  // namespace
-
-HRESULT CStreamBlob::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
 
 int32_t CStreamBlob::ReadWholeStream(Buffer& content) {
     if (FAILED(SeekToStart(stream_.Get()))) return kErrNone;
@@ -139,7 +137,7 @@ STDMETHODIMP CStreamBlob::FromArray(SAFEARRAY** data_array) try { return Write(d
 STDMETHODIMP CStreamBlob::FromFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
     // The file is opened first: a wrong name must not cost the stream its content.
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    ombrix::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrFileNotFound);
     const HRESULT truncated = Truncate();
@@ -157,7 +155,7 @@ STDMETHODIMP CStreamBlob::FromFile(BSTR filename) try {
 
 STDMETHODIMP CStreamBlob::ToFile(BSTR filename) try {
     if (!stream_) return Error(kErrNoStream);
-    FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+    ombrix::FileHandle file(CreateFileW(filename ? filename : L"", GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Ok()) return Error(kErrWriteFault);
     const HRESULT moved = SeekToStart(stream_.Get());

@@ -2,17 +2,20 @@
 // every member turns into calls of the stream's Read, Write, Seek and SetSize.
 #pragma once
 
-#include <wrl/client.h>
+#include "com/ptr.h"
 
 #include "text/transform.h"
 #include "Ombrix_h.h"
+#include "com/error_reporting.h"
 #include "com/object.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "base/buffer.h"
 
 namespace ombrix {
 
 class CStreamBlob : public com::DispatchImpl<IStreamBlob>,
-                    public com::SupportErrorInfoImpl<&IID_IStreamBlob, &IID_IBlob>,
+                    public com::ErrorReporting<CStreamBlob, com::TableErrors<&CLSID_Ombrix>, &IID_IStreamBlob, &IID_IBlob>,
                     public com::ObjectRoot,
                     public com::DispatchImpl<IBlob> {
 public:
@@ -46,7 +49,6 @@ public:
     STDMETHODIMP SetSize(LONG size) override;
 
 private:
-    HRESULT Error(int32_t code) const;
     // The whole stream from its beginning into `content`: 0 or an error code.
     int32_t ReadWholeStream(Buffer& content);
     // Writes all bytes at the stream's position: the stream's result, or code 29 when the
@@ -57,7 +59,7 @@ private:
     HRESULT EncodeContent(cryptTRANSFORM& transform, BSTR* value);
     HRESULT DecodeContent(cryptTRANSFORM& transform, BSTR data);
 
-    Microsoft::WRL::ComPtr<IStream> stream_;
+    com::Ptr<IStream> stream_;
     cryptBASE64 base64_;
     cryptHEX hex_;
 };

@@ -45,13 +45,13 @@ bool AppendTaggedField(Buffer& out, uint8_t tag, const Buffer& content) {
 // A SEQUENCE value for a signed attribute: the library takes the string over.
 bool AddSequenceAttribute(PKCS7_SIGNER_INFO* signer, int nid, const uint8_t* der, uint32_t length) {
     const CryptoBinding& crypto = Crypto();
-    ASN1_STRING* value = crypto.ASN1_STRING_new();
+    Asn1StringPtr value(crypto.ASN1_STRING_new());
     if (!value) return false;
-    if (!crypto.ASN1_STRING_set(value, der, static_cast<int>(length)) ||
-        !crypto.PKCS7_add_signed_attribute(signer, nid, V_ASN1_SEQUENCE, value)) {
-        crypto.ASN1_STRING_free(value);
+    if (!crypto.ASN1_STRING_set(value.get(), der, static_cast<int>(length)) ||
+        !crypto.PKCS7_add_signed_attribute(signer, nid, V_ASN1_SEQUENCE, value.get())) {
         return false;
     }
+    value.release();  // the signer info owns it now
     return true;
 }
 
@@ -88,27 +88,23 @@ int MakeStoreKey(X509* certificate, StoreKeySigner* signer, RsaMethodPtr& method
     crypto.RSA_get0_key(public_rsa, &n, &e, nullptr);
 
     method.reset(crypto.RSA_meth_dup(crypto.RSA_get_method(public_rsa)));
-    RSA* rsa = crypto.RSA_new();
-    BIGNUM* n_copy = n ? crypto.BN_dup(n) : nullptr;
-    BIGNUM* e_copy = e ? crypto.BN_dup(e) : nullptr;
-    BIGNUM* placeholder = crypto.BN_new();
-    const bool built = method && rsa && n_copy && e_copy && placeholder && crypto.BN_set_word(placeholder, 1) &&
+    RsaPtr rsa(crypto.RSA_new());
+    BignumPtr n_copy(n ? crypto.BN_dup(n) : nullptr);
+    BignumPtr e_copy(e ? crypto.BN_dup(e) : nullptr);
+    BignumPtr placeholder(crypto.BN_new());
+    const bool built = method && rsa && n_copy && e_copy && placeholder && crypto.BN_set_word(placeholder.get(), 1) &&
                        crypto.RSA_meth_set_sign(method.get(), &StoreKeySign) &&
                        crypto.RSA_meth_set0_app_data(method.get(), signer) &&
-                       crypto.RSA_set_method(rsa, method.get());
-    if (!built || !crypto.RSA_set0_key(rsa, n_copy, e_copy, placeholder)) {
-        crypto.BN_free(n_copy);
-        crypto.BN_free(e_copy);
-        crypto.BN_free(placeholder);
-        if (rsa) crypto.RSA_free(rsa);
-        return kErrSignFailed;
-    }
-    crypto.RSA_set_flags(rsa, kStoreKeyFlags);
+                       crypto.RSA_set_method(rsa.get(), method.get());
+    if (!built || !crypto.RSA_set0_key(rsa.get(), n_copy.get(), e_copy.get(), placeholder.get())) return kErrSignFailed;
+    // The RSA key owns the three numbers from here on.
+    n_copy.release();
+    e_copy.release();
+    placeholder.release();
+    crypto.RSA_set_flags(rsa.get(), kStoreKeyFlags);
     key.reset(crypto.EVP_PKEY_new());
-    if (!key || !crypto.EVP_PKEY_assign(key.get(), EVP_PKEY_RSA, rsa)) {
-        crypto.RSA_free(rsa);
-        return kErrSignFailed;
-    }
+    if (!key || !crypto.EVP_PKEY_assign(key.get(), EVP_PKEY_RSA, rsa.get())) return kErrSignFailed;
+    rsa.release();  // the key owns it now
     return 0;
 }
 
@@ -139,25 +135,21 @@ int LoadSigner(const AuthenticodeRequest& request, X509Ptr& certificate, RsaMeth
 bool SetIndirectDataContent(PKCS7* signed_data, const Buffer& content) {
     const CryptoBinding& crypto = Crypto();
     const ASN1_ITEM* any = crypto.ASN1_ANY_it();
-    auto* value = reinterpret_cast<ASN1_TYPE*>(crypto.ASN1_item_new(any));
-    ASN1_STRING* sequence = crypto.ASN1_STRING_new();
-    if (!value || !sequence || !crypto.ASN1_STRING_set(sequence, content.Data(), static_cast<int>(content.Length()))) {
-        if (sequence) crypto.ASN1_STRING_free(sequence);
-        if (value) crypto.ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(value), any);
+    Asn1ItemPtr value(crypto.ASN1_item_new(any), Asn1ItemFree{any});
+    Asn1StringPtr sequence(crypto.ASN1_STRING_new());
+    if (!value || !sequence || !crypto.ASN1_STRING_set(sequence.get(), content.Data(), static_cast<int>(content.Length()))) {
         return false;
     }
-    value->type = V_ASN1_SEQUENCE;
-    value->value.sequence = sequence;
+    auto* any_value = reinterpret_cast<ASN1_TYPE*>(value.get());
+    any_value->type = V_ASN1_SEQUENCE;
+    any_value->value.sequence = sequence.release();  // the value owns it now
     ASN1_OBJECT* type = crypto.OBJ_txt2obj(kSpcIndirectDataOid, 1);
-    if (!type) {
-        crypto.ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(value), any);
-        return false;
-    }
+    if (!type) return false;
     // The data content's octet string goes; its type object is the library's static one.
     PKCS7* inner = signed_data->d.sign->contents;
-    if (inner->d.data) crypto.ASN1_STRING_free(inner->d.data);
+    const Asn1StringPtr replaced_data(inner->d.data);
     inner->type = type;
-    inner->d.other = value;
+    inner->d.other = reinterpret_cast<ASN1_TYPE*>(value.release());
     return true;
 }
 

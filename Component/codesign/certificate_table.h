@@ -14,31 +14,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <utility>
+#include "base/unique.h"
 
 namespace ombrix {
 
 // Owns one reference to a certificate context.
-class CertContext {
-public:
-    CertContext() = default;
-    explicit CertContext(PCCERT_CONTEXT context) : context_(context) {}
-    CertContext(const CertContext&) = delete;
-    CertContext& operator=(const CertContext&) = delete;
-    CertContext(CertContext&& other) noexcept : context_(other.Detach()) {}
-    CertContext& operator=(CertContext&& other) noexcept { Reset(other.Detach()); return *this; }
-    ~CertContext() { Reset(); }
-
-    PCCERT_CONTEXT Get() const { return context_; }
-    PCCERT_CONTEXT Detach() { return std::exchange(context_, nullptr); }
-    void Reset(PCCERT_CONTEXT context = nullptr) {
-        if (context_ && context_ != context) CertFreeCertificateContext(context_);
-        context_ = context;
-    }
-
-private:
-    PCCERT_CONTEXT context_ = nullptr;
-};
+using CertContext = ombrix::CertContext;
 
 // The table's operations with a C calling convention, as exported across modules.
 struct CertificateTableApi {
@@ -59,34 +40,24 @@ const CertificateTableApi* ActiveCertificateTable();
 // Makes `table` the one this module's handles go through (a module that shares Ombrix.dll's).
 void UseCertificateTable(const CertificateTableApi* table);
 
+// A hold on a slot of the active table is given up through that table.
+struct TableSlotTraits {
+    static LONG Null() { return 0; }
+    static void Close(LONG handle);
+};
+
 // Owns one hold on a slot of the active table; 0 stands for no slot.
-class TableHandle {
+class TableHandle : public ombrix::Unique<LONG, TableSlotTraits> {
 public:
     TableHandle() = default;
-    TableHandle(const TableHandle&) = delete;
-    TableHandle& operator=(const TableHandle&) = delete;
-    TableHandle(TableHandle&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-    TableHandle& operator=(TableHandle&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            handle_ = std::exchange(other.handle_, 0);
-        }
-        return *this;
-    }
-    ~TableHandle() { Reset(); }
 
     // Puts a new reference to the context into a new slot. Empty on failure.
     static TableHandle Add(PCCERT_CONTEXT context);
     // A further hold on an existing slot. Empty when `handle` is no slot of the table.
     static TableHandle Share(LONG handle);
 
-    LONG Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != 0; }
-    void Reset();
-
 private:
-    explicit TableHandle(LONG handle) : handle_(handle) {}
-    LONG handle_ = 0;
+    explicit TableHandle(LONG handle) : Unique(handle) {}
 };
 
 // A new reference to the context behind `handle`, or none when it is no slot of the table.

@@ -58,13 +58,12 @@ LONG WINAPI ShareSlot(LONG handle) {
 }
 
 void WINAPI ReleaseSlot(LONG handle) {
-    PCCERT_CONTEXT freed = nullptr;
+    CertContext freed;  // freed outside the lock
     {
         TableLock lock;
         Slot* slot = Find(handle);
-        if (slot && --slot->holds == 0) freed = std::exchange(slot->context, nullptr);
+        if (slot && --slot->holds == 0) freed.Reset(std::exchange(slot->context, nullptr));
     }
-    if (freed) CertFreeCertificateContext(freed);
 }
 
 PCCERT_CONTEXT WINAPI ResolveSlot(LONG handle) {
@@ -86,10 +85,7 @@ TableHandle TableHandle::Add(PCCERT_CONTEXT context) { return TableHandle(Active
 
 TableHandle TableHandle::Share(LONG handle) { return TableHandle(ActiveCertificateTable()->share(handle)); }
 
-void TableHandle::Reset() {
-    if (handle_ != 0) ActiveCertificateTable()->release(handle_);
-    handle_ = 0;
-}
+void TableSlotTraits::Close(LONG handle) { ActiveCertificateTable()->release(handle); }
 
 CertContext ResolveHandle(LONG handle) { return CertContext(ActiveCertificateTable()->resolve(handle)); }
 

@@ -80,9 +80,9 @@ bool EncodeTimestampRequest(const uint8_t* signature, uint32_t length, Buffer& d
     if (length > INT32_MAX || (length && !signature)) return false;
     const CryptoBinding& crypto = Crypto();
     const ASN1_ITEM* item = PrepareSpcTimeStampRequestItem();
-    ASN1_VALUE* value = crypto.ASN1_item_new(item);
+    const Asn1ItemPtr value(crypto.ASN1_item_new(item), Asn1ItemFree{item});
     if (!value) return false;
-    auto* request = reinterpret_cast<SpcTimeStampRequest*>(value);
+    auto* request = reinterpret_cast<SpcTimeStampRequest*>(value.get());
     // The fresh fields hold the library's static "undefined" object, which needs no release.
     request->type = crypto.OBJ_txt2obj(kTimestampRequestOid, 1);
     request->blob->type = crypto.OBJ_txt2obj(kPkcs7DataOid, 1);
@@ -91,12 +91,11 @@ bool EncodeTimestampRequest(const uint8_t* signature, uint32_t length, Buffer& d
     if (request->type && request->blob->type && request->blob->signature &&
         crypto.ASN1_STRING_set(request->blob->signature, signature, static_cast<int>(length)) == 1) {
         unsigned char* bytes = nullptr;
-        const int size = crypto.ASN1_item_i2d(value, &bytes, item);
+        const int size = crypto.ASN1_item_i2d(value.get(), &bytes, item);
         LibraryBytesPtr owned(bytes);
         der.Clear();
         encoded = size > 0 && der.Append(bytes, static_cast<uint32_t>(size));
     }
-    crypto.ASN1_item_free(value, item);
     return encoded;
 }
 

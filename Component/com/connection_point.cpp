@@ -1,6 +1,7 @@
 #include "com/connection_point.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace com {
 namespace {
@@ -86,10 +87,6 @@ HRESULT MakeEnumerator(std::vector<Item> items, Enum** result) {
 
 }  // namespace
 
-ConnectionPoint::~ConnectionPoint() {
-    for (auto& sink : sinks_) sink.dispatch->Release();
-}
-
 void ConnectionPoint::Invoke(DISPID id, const LONG* arguments, UINT count) {
     // DISPPARAMS takes the arguments last first.
     VARIANTARG args[4];
@@ -103,23 +100,19 @@ void ConnectionPoint::Invoke(DISPID id, const LONG* arguments, UINT count) {
 
     // Work on a held copy: a sink may advise, unadvise or drop the container while it runs.
     // Without memory for the copy the event is not delivered; the caller's work goes on.
-    std::vector<IDispatch*> targets;
+    std::vector<Ptr<IDispatch>> targets;
     try {
         targets.reserve(sinks_.size());
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (auto& sink : sinks_) {
-        sink.dispatch->AddRef();
-        targets.push_back(sink.dispatch);
-    }
-    for (IDispatch* target : targets) {
+    for (const auto& sink : sinks_) targets.push_back(sink.dispatch);
+    for (const auto& target : targets) {
         VARIANT ignored;
         VariantInit(&ignored);
         target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &ignored, nullptr, nullptr);
         VariantClear(&ignored);
     }
-    for (IDispatch* target : targets) target->Release();
 }
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** result) try {
@@ -152,18 +145,11 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) try {
     if (!cookie) return E_POINTER;
     *cookie = 0;
     if (!sink) return E_POINTER;
-    IDispatch* dispatch = nullptr;
     // Script and host sinks often answer only IDispatch for an event dispinterface.
-    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&dispatch))) &&
-        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
-        return CONNECT_E_CANNOTCONNECT;
-    }
-    try {
-        sinks_.push_back({next_cookie_, dispatch});
-    } catch (const std::bad_alloc&) {
-        dispatch->Release();
-        return E_OUTOFMEMORY;
-    }
+    Ptr<IDispatch> dispatch = TryQuery<IDispatch>(sink, iid_);
+    if (!dispatch) dispatch = TryQuery<IDispatch>(sink);
+    if (!dispatch) return CONNECT_E_CANNOTCONNECT;
+    sinks_.push_back({next_cookie_, std::move(dispatch)});
     *cookie = next_cookie_++;
     return S_OK;
 } COM_CATCH
@@ -171,9 +157,9 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) try {
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) try {
     auto found = std::find_if(sinks_.begin(), sinks_.end(), [cookie](const Sink& s) { return s.cookie == cookie; });
     if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
-    IDispatch* dispatch = found->dispatch;
+    // The sink is released after it has left the list: its release may call back into the point.
+    const Ptr<IDispatch> dispatch = std::move(found->dispatch);
     sinks_.erase(found);
-    dispatch->Release();
     return S_OK;
 } COM_CATCH
 
@@ -181,7 +167,7 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) tr
     if (!connections) return E_POINTER;
     *connections = nullptr;
     std::vector<CONNECTDATA> items;
-    for (auto& sink : sinks_) items.push_back({sink.dispatch, sink.cookie});
+    for (auto& sink : sinks_) items.push_back({sink.dispatch.Get(), sink.cookie});
     return MakeEnumerator<IEnumConnections, CONNECTDATA, ConnectDataTraits>(std::move(items), connections);
 } COM_CATCH
 

@@ -18,7 +18,6 @@ public:
         : container_(container), container_interface_(container_interface), iid_(iid) {}
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
-    ~ConnectionPoint();
 
     const IID& Iid() const { return iid_; }
 
@@ -39,7 +38,7 @@ public:
 private:
     struct Sink {
         DWORD cookie;
-        IDispatch* dispatch;  // owned reference
+        Ptr<IDispatch> dispatch;
     };
 
     ObjectRoot& container_;

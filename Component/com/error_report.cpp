@@ -4,6 +4,7 @@
 
 #include "base/error_codes.h"
 #include "com/holders.h"
+#include "com/ptr.h"
 
 namespace com {
 namespace {
@@ -21,13 +22,19 @@ const char* ErrorMessage(int32_t code) {
     return length ? g_system_message : "No description";
 }
 
+void SetErrorReport(REFGUID guid, const wchar_t* source, const wchar_t* description) {
+    Ptr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.GetAddressOf()))) return;
+    create->SetGUID(guid);
+    create->SetSource(const_cast<LPOLESTR>(source));
+    create->SetDescription(const_cast<LPOLESTR>(description));
+    if (const Ptr<IErrorInfo> info = TryQuery<IErrorInfo>(create.Get())) SetErrorInfo(0, info.Get());
+}
+
 namespace {
 
 // Sets the thread's error information: the message for `code`, its source and the source's class.
 void SetReport(int32_t code, const wchar_t* source, const GUID& source_class) {
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return;
-
     const char* message = ErrorMessage(code);
     const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, message, -1, nullptr, 0);
     Bstr description;
@@ -35,16 +42,7 @@ void SetReport(int32_t code, const wchar_t* source, const GUID& source_class) {
         description.Reset(SysAllocStringLen(nullptr, static_cast<UINT>(length - 1)));
         if (description.Get()) MultiByteToWideChar(CP_THREAD_ACP, 0, message, -1, description.Get(), length);
     }
-    create->SetGUID(source_class);
-    create->SetSource(const_cast<LPOLESTR>(source));
-    create->SetDescription(description.Get());
-
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
+    SetErrorReport(source_class, source, description.Get());
 }
 
 }  // namespace
@@ -55,10 +53,9 @@ HRESULT ReportError(int32_t code, const wchar_t* source, const GUID& source_clas
 }
 
 HRESULT ReportFailure(HRESULT failure, const wchar_t* source, const GUID& source_class) {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) == S_OK && info) {
-        SetErrorInfo(0, info);  // the blob's own report stays
-        info->Release();
+    Ptr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.GetAddressOf()) == S_OK && info) {
+        SetErrorInfo(0, info.Get());  // the callee's own report stays
     } else {
         SetReport(static_cast<int32_t>(failure), source, source_class);
     }

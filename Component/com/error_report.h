@@ -25,4 +25,17 @@ HRESULT ReportError(int32_t code, const wchar_t* source, const GUID& source_clas
 // it left none, setting one with the system's message for it.
 HRESULT ReportFailure(HRESULT failure, const wchar_t* source, const GUID& source_class);
 
+// Sets the thread's error information: `guid`, `source` and `description`.
+void SetErrorReport(REFGUID guid, const wchar_t* source, const wchar_t* description);
+
+// The error table as a class's error boundary (com::ErrorReporting) reports it, errors naming
+// `SourceClass` as their GUID.
+template <const GUID* SourceClass>
+struct TableErrors {
+    static HRESULT Report(int32_t code, const wchar_t* source) { return ReportError(code, source, *SourceClass); }
+    static HRESULT ReportFailure(HRESULT failure, const wchar_t* source) {
+        return com::ReportFailure(failure, source, *SourceClass);
+    }
+};
+
 }  // namespace com

@@ -1,4 +1,5 @@
-// RAII holders for the OLE Automation types, and the early-return helper used by COM methods.
+// RAII holders for the OLE Automation types and device contexts, and the early-return helper
+// used by COM methods. Handles are held by ombrix::Unique (base/unique.h).
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+#include "base/unique.h"
 
 #define RETURN_IF_FAILED(expr)                      \
     do {                                            \
@@ -62,7 +65,6 @@ public:
     VARIANT* Get() { return &value_; }
     const VARIANT* Get() const { return &value_; }
     VARIANT* Put() { VariantClear(&value_); return &value_; }
-    HRESULT CopyFrom(const VARIANT* source) { return VariantCopy(&value_, const_cast<VARIANT*>(source)); }
     // Replaces the value with a copy of what `source` holds, references resolved (VariantCopyInd):
     // the copy never points into the source's storage. A value that cannot be copied, or whose
     // copy could not be copied again (an array of VT_EMPTY, say), leaves it empty.
@@ -144,39 +146,6 @@ private:
     void* data_ = nullptr;
 };
 
-// Owns one GDI object (bitmap, region, brush), deleted on destruction.
-template <class Handle>
-class GdiObject {
-public:
-    GdiObject() = default;
-    explicit GdiObject(Handle handle) : handle_(handle) {}
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    ~GdiObject() { Reset(); }
-    Handle Get() const { return handle_; }
-    Handle Detach() { return std::exchange(handle_, nullptr); }
-    void Reset(Handle handle = nullptr) {
-        if (handle_ && handle_ != handle) DeleteObject(handle_);
-        handle_ = handle;
-    }
-
-private:
-    Handle handle_ = nullptr;
-};
-
-// Owns a memory device context made with CreateCompatibleDC.
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC compatible_with) : dc_(CreateCompatibleDC(compatible_with)) {}
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    ~MemoryDc() { if (dc_) DeleteDC(dc_); }
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
 // Keeps a GDI object selected into a device context, restoring the previous one on destruction.
 class Selection {
 public:
@@ -203,20 +172,6 @@ public:
 private:
     HWND window_;
     HDC dc_;
-};
-
-// Owns an open registry key.
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey() { if (key_) RegCloseKey(key_); }
-    HKEY* Put() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
 };
 
 // Element count of a one-dimensional array over its first dimension (upper - lower + 1).

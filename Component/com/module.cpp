@@ -8,6 +8,7 @@
 
 #include "com/holders.h"
 #include "com/object.h"
+#include "com/ptr.h"
 #include "com/registrar.h"
 
 namespace com {
@@ -21,7 +22,7 @@ wchar_t g_module_path[MAX_PATH + 1];
 
 // Class objects are created once, on first request, under this lock.
 SRWLOCK g_class_objects_lock = SRWLOCK_INIT;
-std::vector<IClassFactory*> g_class_objects;
+std::vector<Ptr<IClassFactory>> g_class_objects;
 
 // The module's classes and type library, as described at attach.
 const ModuleDescription* g_description = nullptr;
@@ -134,7 +135,7 @@ bool TypeLibraryRegistered() {
     wchar_t version[16];
     swprintf(version, 16, L"\\%x.%x", g_description->type_library_major, g_description->type_library_minor);
     const std::wstring key = std::wstring(L"TypeLib\\") + libid + version;
-    RegistryKey opened;
+    ombrix::RegistryKey opened;
     return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
 
@@ -195,12 +196,13 @@ void ModuleAttach(HMODULE module, const ModuleDescription& description) {
 }
 
 void ModuleDetach(bool process_terminating) {
-    // At process exit other modules may already be gone: leave their objects alone.
-    if (process_terminating) return;
-    for (IClassFactory*& factory : g_class_objects) {
-        if (factory) factory->Release();
-        factory = nullptr;
+    if (process_terminating) {
+        // At process exit other modules may already be gone: leave their objects alone, also
+        // when the holders are destroyed.
+        for (auto& factory : g_class_objects) factory.Detach();
+        return;
     }
+    for (auto& factory : g_class_objects) factory.Reset();
     for (auto& slot : g_type_infos) {
         if (ITypeInfo* info = slot.exchange(nullptr)) info->Release();
     }
@@ -216,12 +218,13 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
         AcquireSRWLockExclusive(&g_class_objects_lock);
         HRESULT hr = S_OK;
         try {
-            if (g_class_objects.size() != map.size()) g_class_objects.resize(map.size(), nullptr);
-            if (!g_class_objects[i]) g_class_objects[i] = new ClassFactory(map[i].create);
+            if (g_class_objects.size() != map.size()) g_class_objects.resize(map.size());
+            // The factory's first reference goes to the cache.
+            if (!g_class_objects[i]) *g_class_objects[i].GetAddressOf() = new ClassFactory(map[i].create);
         } catch (const std::bad_alloc&) {
             hr = E_OUTOFMEMORY;
         }
-        IClassFactory* factory = SUCCEEDED(hr) ? g_class_objects[i] : nullptr;
+        IClassFactory* factory = SUCCEEDED(hr) ? g_class_objects[i].Get() : nullptr;
         ReleaseSRWLockExclusive(&g_class_objects_lock);
         return factory ? factory->QueryInterface(riid, result) : hr;
     }
@@ -231,11 +234,9 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** result) {
 HRESULT RegisterServer() {
     for (const auto& entry : Classes()) RETURN_IF_FAILED(ApplyClassScript(entry, true));
     if (!g_description || !g_description->type_library) return S_OK;
-    ITypeLib* library = nullptr;
-    RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &library));
-    const HRESULT hr = RegisterTypeLib(library, const_cast<LPOLESTR>(ModulePath()), nullptr);
-    library->Release();
-    return hr;
+    Ptr<ITypeLib> library;
+    RETURN_IF_FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, library.GetAddressOf()));
+    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(ModulePath()), nullptr);
 }
 
 // Every class and the type library are tried even after a failure, so that one damaged entry

@@ -4,7 +4,7 @@
 // A class is written as its bases, its interface map, its fields and its members:
 //
 //   class CThing : public com::DispatchImpl<IThing>,
-//                  public com::SupportErrorInfoImpl<&IID_IThing>,
+//                  public com::ErrorReporting<CThing, ProductErrors, &IID_IThing>,
 //                  public com::ObjectRoot {
 //   public:
 //       COM_INTERFACE_MAP(CThing,
@@ -14,7 +14,9 @@
 //       ...
 //   };
 //
-// and instantiated only as com::ComObject<CThing>, which supplies IUnknown.
+// and instantiated only as com::ComObject<CThing>, which supplies IUnknown. ErrorReporting
+// (com/error_reporting.h) supplies ISupportErrorInfo, Error(code) and HoldSelf(); a class that
+// reports no errors takes SupportErrorInfoImpl alone.
 //
 // No C++ exception may leave the module through a COM call: the body of every interface method
 // (IUnknown's AddRef and Release aside) is a function-try-block ended by COM_CATCH,
@@ -42,6 +44,8 @@
         return E_UNEXPECTED;            \
     }
 
+#include "com/holders.h"
+#include "com/ptr.h"
 #include "com/variant_reference.h"
 
 namespace com {
@@ -97,10 +101,8 @@ public:
     // The controlling unknown: the outer object's when aggregated, else the object's own.
     virtual IUnknown* ControllingUnknown() = 0;
 
-    // Adds and drops a reference through the controlling unknown. Release reports whether the
-    // object is still alive afterwards.
+    // Adds a reference through the controlling unknown.
     ULONG HoldReference() { return ControllingUnknown()->AddRef(); }
-    bool DropReference() { return ControllingUnknown()->Release() != 0; }
 
 protected:
     IUnknown* outer_ = nullptr;
@@ -226,28 +228,23 @@ public:
         return com::TypeInfoOf<I>(info);
     } COM_CATCH
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override try {
-        ITypeInfo* info = nullptr;
-        HRESULT hr = com::TypeInfoOf<I>(&info);
-        if (FAILED(hr)) return hr;
-        hr = info->GetIDsOfNames(names, count, ids);
-        info->Release();
-        return hr;
+        Ptr<ITypeInfo> info;
+        RETURN_IF_FAILED(com::TypeInfoOf<I>(info.GetAddressOf()));
+        return info->GetIDsOfNames(names, count, ids);
     } COM_CATCH
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argument_error) override try {
         // A report left by an earlier call must not be taken for this call's.
         SetErrorInfo(0, nullptr);
-        ITypeInfo* info = nullptr;
-        HRESULT hr = com::TypeInfoOf<I>(&info);
-        if (FAILED(hr)) return hr;
+        Ptr<ITypeInfo> info;
+        RETURN_IF_FAILED(com::TypeInfoOf<I>(info.GetAddressOf()));
         DispatchArguments arguments(params);
-        hr = info->Invoke(static_cast<I*>(this), id, flags, arguments.Get(), result, exception, argument_error);
+        HRESULT hr = info->Invoke(static_cast<I*>(this), id, flags, arguments.Get(), result, exception, argument_error);
         // Scripts assign objects with Set (a put by reference); properties that take any VARIANT
         // declare only the put, which then receives the object.
         if (hr == DISP_E_MEMBERNOTFOUND && (flags & DISPATCH_PROPERTYPUTREF))
             hr = info->Invoke(static_cast<I*>(this), id, static_cast<WORD>((flags & ~DISPATCH_PROPERTYPUTREF) | DISPATCH_PROPERTYPUT),
                               arguments.Get(), result, exception, argument_error);
-        info->Release();
         return hr;
     } COM_CATCH
 };

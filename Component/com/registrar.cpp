@@ -141,20 +141,6 @@ private:
     bool failed_ = false;
 };
 
-// Owns an open registry key.
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() { if (key_) RegCloseKey(key_); }
-    HKEY* Put() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 LSTATUS SetValue(HKEY key, const wchar_t* name, const ScriptKey& entry) {
     if (entry.type == L'd') {
         const DWORD number = wcstoul(entry.value.c_str(), nullptr, 0);
@@ -177,7 +163,7 @@ HRESULT RegisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
             RegDeleteTreeW(parent, entry.name.c_str());
             if (entry.flag == ScriptKey::Flag::Delete) continue;
         }
-        RegKey key;
+        ombrix::RegistryKey key;
         LSTATUS status = RegCreateKeyExW(parent, entry.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                          key.Put(), nullptr);
         if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
@@ -208,7 +194,7 @@ HRESULT UnregisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
         }
         DWORD subkeys = 0;
         {
-            RegKey key;
+            ombrix::RegistryKey key;
             const LSTATUS status = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_ALL_ACCESS, key.Put());
             note(status);
             if (status != ERROR_SUCCESS) continue;

@@ -66,12 +66,6 @@ COmbrix::~COmbrix() {
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "Ombrix destroyed\r\n");
 }
 
-HRESULT COmbrix::Error(int32_t code) const { return com::ReportError(code, kProgId, CLSID_Ombrix); }
-
-HRESULT COmbrix::Failure(int32_t code) const {
-    return code < 0 ? com::ReportFailure(static_cast<HRESULT>(code), kProgId, CLSID_Ombrix) : Error(code);
-}
-
 void COmbrix::SetIvRegisterLength(uint32_t length) {
     const uint32_t current = iv_register_.Length();
     if (length < current) {
@@ -83,9 +77,9 @@ void COmbrix::SetIvRegisterLength(uint32_t length) {
 
 bool COmbrix::Fire(DISPID id, std::initializer_list<LONG> arguments) {
     if (!fire_events_) return true;
-    HoldReference();
+    auto hold = HoldSelf();
     events_.Invoke(id, arguments.begin(), static_cast<UINT>(arguments.size()));
-    return DropReference();
+    return !ReleasedByClients();
 }
 
 bool COmbrix::FireProgress(uint64_t position, uint64_t total) {

@@ -8,8 +8,11 @@
 
 #include "Ombrix_h.h"
 #include "com/connection_point.h"
+#include "com/error_reporting.h"
 #include "com/holders.h"
 #include "com/object.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
 #include "control/ole_control.h"
 #include "control/persistence.h"
 #include "base/buffer.h"
@@ -21,7 +24,7 @@ class cryptMAC;
 class cryptHMAC;
 
 class COmbrix : public com::DispatchImpl<IOmbrix>,
-                public com::SupportErrorInfoImpl<&IID_IOmbrix>,
+                public com::ErrorReporting<COmbrix, com::TableErrors<&CLSID_Ombrix>, &IID_IOmbrix>,
                 public com::ConnectionPointContainerImpl,
                 public com::ObjectRoot,
                 public OleControl,
@@ -100,8 +103,9 @@ public:
     STDMETHODIMP get_Encoding(LONG* value) override;
     STDMETHODIMP put_Encoding(LONG value) override;
 
-    // Events. Each returns false when the firing destroyed the control; the caller must then
-    // touch nothing of it. Progress64 replaces Progress when the total needs more than 32 bits.
+    // Events. Each returns false when a handler released the control; an operation holds the
+    // control (HoldSelf) and ends at once. Progress64 replaces Progress when the total needs
+    // more than 32 bits.
     bool FireProgress(uint64_t position, uint64_t total) override;
     bool FireDone();
 
@@ -129,10 +133,6 @@ protected:
     void SetControlModified(bool modified) override { modified_ = modified; }
 
 private:
-    HRESULT Error(int32_t code) const;
-    // A lower layer's result: a blob's failing HRESULT as the blob reported it, a code of the
-    // table through Error.
-    HRESULT Failure(int32_t code) const;
     // 33016 when this control names a FIPS library but the process is not in FIPS mode.
     int32_t FipsLibraryCheck() const;
     bool Fire(DISPID id, std::initializer_list<LONG> arguments);
@@ -140,12 +140,12 @@ private:
     void Log(const char* line);
     // The algorithm object of an Encrypt or Decrypt, keyed: 0, or the code to raise.
     int32_t PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher);
-    // Fires Done when events are on; false when a handler destroyed the control.
+    // Fires Done when events are on; false when a handler released the control.
     bool FinishOperation();
     // Digest and HMAC: feeds the whole of `data` (*size bytes) to `update` in 1024-byte pieces
-    // with progress; 0, or 30008 when aborted or when a handler released the control (*gone).
+    // with progress; 0, or 30008 when aborted or when a handler released the control.
     template <class UpdateFunction>
-    int32_t FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size, bool* gone);
+    int32_t FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size);
     // Digest and HMAC after the checks: feeds `data` to the cached computation and, with an
     // output blob, finishes it there.
     template <class Computation>

@@ -13,14 +13,8 @@ int32_t Code(HRESULT hr) { return FAILED(hr) ? static_cast<int32_t>(hr) : 0; }
 
 }  // namespace
 
-bool QueryBlob(IUnknown* object, Microsoft::WRL::ComPtr<IBlob>& blob) {
-    return object && SUCCEEDED(object->QueryInterface(IID_IBlob, reinterpret_cast<void**>(blob.GetAddressOf()))) && blob;
-}
-
-ComBlobPort::ComBlobPort(IBlob* blob) : blob_(blob) {
-    blob_.As(&blob64_);
-    blob_->QueryInterface(IID_IBlobDirectAccess, reinterpret_cast<void**>(direct_.GetAddressOf()));
-}
+ComBlobPort::ComBlobPort(IBlob* blob)
+    : blob_(blob), blob64_(com::TryQuery<IBlob64>(blob)), direct_(com::TryQuery<IBlobDirectAccess>(blob, IID_IBlobDirectAccess)) {}
 
 int32_t ComBlobPort::Read(uint32_t count, Buffer& into) {
     if (direct_) return Code(direct_->ReadInto(std::min<uint32_t>(count, INT32_MAX), &into));

@@ -2,16 +2,13 @@
 // offers it.
 #pragma once
 
-#include <wrl/client.h>
+#include "com/ptr.h"
 
 #include "blobs/direct_access.h"
 #include "Ombrix_h.h"
 #include "crypto/blob_port.h"
 
 namespace ombrix {
-
-// The object's IBlob into `blob`; false for a null object or one that is no blob.
-bool QueryBlob(IUnknown* object, Microsoft::WRL::ComPtr<IBlob>& blob);
 
 class ComBlobPort final : public BlobPort {
 public:
@@ -26,12 +23,10 @@ public:
     int32_t SetSize(uint64_t size) override;
     void ExpectWrites(uint64_t additional) override;
 
-    bool Has64BitInterface() const { return blob64_ != nullptr; }
-
 private:
-    Microsoft::WRL::ComPtr<IBlob> blob_;
-    Microsoft::WRL::ComPtr<IBlob64> blob64_;
-    Microsoft::WRL::ComPtr<IBlobDirectAccess> direct_;  // the module's own memory blob
+    com::Ptr<IBlob> blob_;
+    com::Ptr<IBlob64> blob64_;
+    com::Ptr<IBlobDirectAccess> direct_;  // the module's own memory blob
 };
 
 }  // namespace ombrix

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/unique.h"
+
 namespace ombrix {
 
 void DebugLogWrite(BSTR debug_file, const char* format, ...) {
@@ -25,12 +27,11 @@ void DebugLogWrite(BSTR debug_file, const char* format, ...) {
     std::vector<char> path(static_cast<size_t>(path_length));
     WideCharToMultiByte(CP_ACP, 0, debug_file, -1, path.data(), path_length, nullptr, nullptr);
 
-    const HANDLE file = CreateFileA(path.data(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const ombrix::FileHandle file(CreateFileA(path.data(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
     DWORD written = 0;
-    WriteFile(file, line, length, &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), line, length, &written, nullptr);
 }
 
 }  // namespace ombrix

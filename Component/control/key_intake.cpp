@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <string>
 
-#include <wrl/client.h>
+#include "com/ptr.h"
 
 #include "text/text_encoding.h"
 #include "Ombrix_h.h"
@@ -41,7 +41,6 @@ struct ExternalKeyObject : public IDispatch {
 
 namespace {
 
-using Microsoft::WRL::ComPtr;
 
 void Log(BSTR debug_file, const char* line) {
     if (SysStringLen(debug_file) != 0) DebugLogWrite(debug_file, "%s", line);
@@ -131,16 +130,6 @@ void AppendCertificate(ICertificate* certificate, Buffer& out, int32_t* certific
     if (SUCCEEDED(certificate->get_Handle(&handle)) && certificate_handle) *certificate_handle = handle;
 }
 
-// The object's interface `iid`, or null. A failing QueryInterface's out-pointer is not touched.
-// (The reference is handed over through GetAddressOf: mingw-w64's ComPtr::Attach adds one.)
-template <class Interface>
-ComPtr<Interface> Query(IUnknown* object, const IID& iid) {
-    ComPtr<Interface> result;
-    void* raw = nullptr;
-    if (SUCCEEDED(object->QueryInterface(iid, &raw)) && raw) *result.GetAddressOf() = static_cast<Interface*>(raw);
-    return result;
-}
-
 // The forms a value can take, in the order they are recognised.
 enum class Form { kNone, kText, kTextByReference, kArray, kObject };
 
@@ -195,11 +184,11 @@ void DeriveSecretKey(const VARIANT& value, BSTR debug_file, Buffer& key_bytes, i
     }
     IUnknown* object = ObjectOf(value);
     if (!object) return;
-    if (ComPtr<IBlob> blob = Query<IBlob>(object, IID_IBlob)) {
+    if (com::Ptr<IBlob> blob = com::TryQuery<IBlob>(object)) {
         AppendBlob(blob.Get(), key_bytes);
-    } else if (ComPtr<ExternalKeyObject> key = Query<ExternalKeyObject>(object, kIidExternalKey)) {
+    } else if (com::Ptr<ExternalKeyObject> key = com::TryQuery<ExternalKeyObject>(object, kIidExternalKey)) {
         AppendExternalKeyBytes(key.Get(), key_bytes);
-    } else if (ComPtr<ICertificate> certificate = Query<ICertificate>(object, IID_ICertificate)) {
+    } else if (com::Ptr<ICertificate> certificate = com::TryQuery<ICertificate>(object)) {
         AppendCertificate(certificate.Get(), key_bytes, certificate_handle);
     }
 }
@@ -216,9 +205,9 @@ void DeriveInitVector(const VARIANT& value, BSTR debug_file, Buffer& iv_bytes) {
     }
     IUnknown* object = ObjectOf(value);
     if (!object) return;
-    if (ComPtr<IBlob> blob = Query<IBlob>(object, IID_IBlob)) {
+    if (com::Ptr<IBlob> blob = com::TryQuery<IBlob>(object)) {
         AppendBlob(blob.Get(), iv_bytes);
-    } else if (ComPtr<ExternalKeyObject> key = Query<ExternalKeyObject>(object, kIidExternalKey)) {
+    } else if (com::Ptr<ExternalKeyObject> key = com::TryQuery<ExternalKeyObject>(object, kIidExternalKey)) {
         AppendExternalKeyText(key.Get(), iv_bytes);
     }
 }

@@ -10,7 +10,6 @@
 
 namespace ombrix {
 
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -28,29 +27,6 @@ SIZEL PixelsToHimetric(int width, int height) {
     return {MulDiv(kHimetricPerInch, width, dpi_x), MulDiv(kHimetricPerInch, height, dpi_y)};
 }
 
-// A metafile being recorded; discarded unless finished.
-struct MetafileRecording {
-    HDC dc = CreateMetaFileW(nullptr);
-    MetafileRecording() = default;
-    MetafileRecording(const MetafileRecording&) = delete;
-    MetafileRecording& operator=(const MetafileRecording&) = delete;
-    ~MetafileRecording() {
-        if (dc) DeleteMetaFile(CloseMetaFile(dc));
-    }
-    HMETAFILE Finish() { return CloseMetaFile(std::exchange(dc, nullptr)); }
-};
-
-// A finished metafile, deleted unless handed out.
-struct Metafile {
-    explicit Metafile(HMETAFILE metafile) : handle(metafile) {}
-    Metafile(const Metafile&) = delete;
-    Metafile& operator=(const Metafile&) = delete;
-    ~Metafile() {
-        if (handle) DeleteMetaFile(handle);
-    }
-    HMETAFILE handle;
-};
-
 // The formats IDataObject serves: the content as a metafile picture.
 bool IsPictureFormat(const FORMATETC* format) {
     return format->cfFormat == CF_METAFILEPICT && (format->tymed & TYMED_MFPICT) &&
@@ -65,10 +41,10 @@ void DrawControlPicture(HDC dc, const RECT& bounds) {
     const LONG width = std::min<LONG>(OleControl::kPictureSize, bounds.right - bounds.left);
     const LONG height = std::min<LONG>(OleControl::kPictureSize, bounds.bottom - bounds.top);
     if (width <= 0 || height <= 0) return;
-    com::GdiObject<HBITMAP> bitmap(static_cast<HBITMAP>(LoadImageW(
+    ombrix::GdiObject<HBITMAP> bitmap(static_cast<HBITMAP>(LoadImageW(
         com::ModuleHandle(), MAKEINTRESOURCEW(OleControl::kPictureBitmap), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!bitmap.Get()) return;
-    com::MemoryDc memory(dc);
+    ombrix::MemoryDc memory(dc);
     if (!memory.Get()) return;
     com::Selection selected(memory.Get(), bitmap.Get());
     if (!selected.Ok()) return;
@@ -96,7 +72,7 @@ LRESULT CALLBACK OleControl::WindowProcedure(HWND window, UINT message, WPARAM w
         return DefWindowProcW(window, message, wparam, lparam);
     }
     // A handler may call the container, which may drop its last reference to the control.
-    ComPtr<IUnknown> hold(control->Self());
+    com::Ptr<IUnknown> hold(control->Self());
     return control->HandleMessage(window, message, wparam, lparam);
 }
 
@@ -131,8 +107,7 @@ LRESULT OleControl::HandleMessage(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 void OleControl::NotifyFocus(bool focus) {
-    ComPtr<IOleControlSite> control_site;
-    if (client_site_ && SUCCEEDED(client_site_.As(&control_site))) control_site->OnFocus(focus);
+    if (const auto control_site = com::TryQuery<IOleControlSite>(client_site_.Get())) control_site->OnFocus(focus);
 }
 
 HRESULT OleControl::CreateControlWindow() {
@@ -178,12 +153,12 @@ void OleControl::DestroyControlWindow() {
 // --- Activation -------------------------------------------------------------------------------
 
 HRESULT OleControl::InPlaceActivate(bool ui_activate, IOleClientSite* active_site) {
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     if (!in_place_active_) {
         IOleClientSite* site = client_site_ ? client_site_.Get() : active_site;
         if (!site) return E_UNEXPECTED;
-        ComPtr<IOleInPlaceSite> in_place_site;
-        if (FAILED(site->QueryInterface(IID_PPV_ARGS(&in_place_site)))) return E_NOINTERFACE;
+        const com::Ptr<IOleInPlaceSite> in_place_site = com::TryQuery<IOleInPlaceSite>(site);
+        if (!in_place_site) return E_NOINTERFACE;
         if (in_place_site->CanInPlaceActivate() != S_OK) return E_FAIL;
         RETURN_IF_FAILED(in_place_site->OnInPlaceActivate());
         in_place_site_ = in_place_site;
@@ -213,11 +188,11 @@ HRESULT OleControl::InPlaceActivate(bool ui_activate, IOleClientSite* active_sit
 
 STDMETHODIMP OleControl::InPlaceDeactivate() try {
     if (!in_place_active_) return S_OK;
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     UIDeactivate();
     in_place_active_ = false;
     DestroyControlWindow();
-    ComPtr<IOleInPlaceSite> site = std::move(in_place_site_);
+    com::Ptr<IOleInPlaceSite> site = std::move(in_place_site_);
     frame_.Reset();
     ui_window_.Reset();
     if (site) site->OnInPlaceDeactivate();
@@ -226,7 +201,7 @@ STDMETHODIMP OleControl::InPlaceDeactivate() try {
 
 STDMETHODIMP OleControl::UIDeactivate() try {
     if (!ui_active_) return S_OK;
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     ui_active_ = false;
     if (ui_window_) ui_window_->SetActiveObject(nullptr, nullptr);
     if (frame_) frame_->SetActiveObject(nullptr, nullptr);
@@ -243,7 +218,7 @@ STDMETHODIMP OleControl::SetObjectRects(LPCRECT position, LPCRECT clip) try {
     RECT visible{};
     if (clip && IntersectRect(&visible, position, clip) && !EqualRect(&visible, position)) {
         OffsetRect(&visible, -position->left, -position->top);
-        com::GdiObject<HRGN> region(CreateRectRgnIndirect(&visible));
+        ombrix::GdiObject<HRGN> region(CreateRectRgnIndirect(&visible));
         if (region.Get() && SetWindowRgn(window_, region.Get(), TRUE)) region.Detach();  // the window owns it now
     } else {
         SetWindowRgn(window_, nullptr, TRUE);
@@ -306,7 +281,7 @@ STDMETHODIMP OleControl::FreezeEvents(BOOL freeze) try {
 
 STDMETHODIMP OleControl::SetClientSite(IOleClientSite* site) try {
     if (site == client_site_.Get()) return S_OK;
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     // A container taking its site away first ends any activation that depends on it.
     if (!site) InPlaceDeactivate();
     client_site_ = site;
@@ -323,7 +298,7 @@ STDMETHODIMP OleControl::GetClientSite(IOleClientSite** site) try {
 STDMETHODIMP OleControl::SetHostNames(LPCOLESTR, LPCOLESTR) try { return S_OK; } COM_CATCH
 
 STDMETHODIMP OleControl::Close(DWORD save_option) try {
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     InPlaceDeactivate();
     if ((save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE) && ControlModified() &&
         client_site_) {
@@ -350,7 +325,7 @@ STDMETHODIMP OleControl::GetClipboardData(DWORD, IDataObject** data) try {
 } COM_CATCH
 
 STDMETHODIMP OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND, LPCRECT) try {
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     switch (verb) {
         case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
@@ -554,14 +529,14 @@ STDMETHODIMP OleControl::InitNew(IStorage* storage) try { return storage ? S_OK 
 
 STDMETHODIMP OleControl::Load(IStorage* storage) try {
     if (!storage) return E_POINTER;
-    ComPtr<IStream> stream;
+    com::Ptr<IStream> stream;
     RETURN_IF_FAILED(storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream));
     return Load(stream.Get());
 } COM_CATCH
 
 STDMETHODIMP OleControl::Save(IStorage* storage, BOOL same_as_load) try {
     if (!storage) return E_POINTER;
-    ComPtr<IStream> stream;
+    com::Ptr<IStream> stream;
     RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0,
                                            0, &stream));
     return Save(stream.Get(), same_as_load);
@@ -584,7 +559,7 @@ STDMETHODIMP OleControl::QuickActivate(QACONTAINER* container, QACONTROL* contro
     // Containers of earlier versions pass a shorter QACONTAINER; the members read here are in all.
     if (container->cbSize < offsetof(QACONTAINER, dwAmbientFlags) || control->cbSize < sizeof(QACONTROL))
         return E_INVALIDARG;
-    ComPtr<IUnknown> hold(Self());
+    com::Ptr<IUnknown> hold(Self());
     control->dwMiscStatus = kMiscStatus;
     control->dwViewStatus = 0;
     control->dwEventCookie = 0;
@@ -593,9 +568,9 @@ STDMETHODIMP OleControl::QuickActivate(QACONTAINER* container, QACONTROL* contro
     RETURN_IF_FAILED(SetClientSite(container->pClientSite));
     if (container->pAdviseSink) SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
     if (container->pUnkEventSink) {
-        ComPtr<IConnectionPointContainer> points;
-        ComPtr<IConnectionPoint> events;
-        RETURN_IF_FAILED(Self()->QueryInterface(IID_PPV_ARGS(&points)));
+        const com::Ptr<IConnectionPointContainer> points = com::TryQuery<IConnectionPointContainer>(Self());
+        if (!points) return E_NOINTERFACE;
+        com::Ptr<IConnectionPoint> events;
         RETURN_IF_FAILED(points->FindConnectionPoint(default_source_, &events));
         RETURN_IF_FAILED(events->Advise(container->pUnkEventSink, &control->dwEventCookie));
     }
@@ -614,27 +589,25 @@ STDMETHODIMP OleControl::GetData(FORMATETC* format, STGMEDIUM* medium) try {
     medium->pUnkForRelease = nullptr;
     if (!IsPictureFormat(format)) return DV_E_FORMATETC;
 
-    MetafileRecording recording;
-    if (!recording.dc) return E_OUTOFMEMORY;
-    SetWindowOrgEx(recording.dc, 0, 0, nullptr);
-    SetWindowExtEx(recording.dc, kPictureSize, kPictureSize, nullptr);
-    DrawControlPicture(recording.dc, RECT{0, 0, kPictureSize, kPictureSize});
-    Metafile metafile(recording.Finish());
-    if (!metafile.handle) return E_OUTOFMEMORY;
+    // The recording is discarded unless finished, the metafile deleted unless handed out.
+    ombrix::MetafileRecording recording(CreateMetaFileW(nullptr));
+    if (!recording) return E_OUTOFMEMORY;
+    SetWindowOrgEx(recording.Get(), 0, 0, nullptr);
+    SetWindowExtEx(recording.Get(), kPictureSize, kPictureSize, nullptr);
+    DrawControlPicture(recording.Get(), RECT{0, 0, kPictureSize, kPictureSize});
+    ombrix::MetafileHandle metafile(CloseMetaFile(recording.Detach()));
+    if (!metafile) return E_OUTOFMEMORY;
 
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, sizeof(METAFILEPICT));
-    auto* picture = memory ? static_cast<METAFILEPICT*>(GlobalLock(memory)) : nullptr;
-    if (!picture) {
-        if (memory) GlobalFree(memory);
-        return E_OUTOFMEMORY;
-    }
+    ombrix::GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, sizeof(METAFILEPICT)));
+    auto* picture = memory ? static_cast<METAFILEPICT*>(GlobalLock(memory.Get())) : nullptr;
+    if (!picture) return E_OUTOFMEMORY;
     picture->mm = MM_ANISOTROPIC;
     picture->xExt = extent_.cx;
     picture->yExt = extent_.cy;
-    picture->hMF = std::exchange(metafile.handle, nullptr);
-    GlobalUnlock(memory);
+    picture->hMF = metafile.Detach();
+    GlobalUnlock(memory.Get());
     medium->tymed = TYMED_MFPICT;
-    medium->hMetaFilePict = memory;  // the caller releases both with ReleaseStgMedium
+    medium->hMetaFilePict = memory.Detach();  // the caller releases both with ReleaseStgMedium
     return S_OK;
 } COM_CATCH
 

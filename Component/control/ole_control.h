@@ -8,7 +8,7 @@
 #include <ole2.h>
 #include <ocidl.h>
 #include <olectl.h>
-#include <wrl/client.h>
+#include "com/ptr.h"
 
 #include "control/persistence.h"
 
@@ -167,13 +167,13 @@ private:
     const CLSID& clsid_;
     const IID& default_source_;
     SIZEL extent_{};  // HIMETRIC, fixed: the control sizes itself
-    Microsoft::WRL::ComPtr<IOleClientSite> client_site_;
-    Microsoft::WRL::ComPtr<IOleInPlaceSite> in_place_site_;
-    Microsoft::WRL::ComPtr<IOleInPlaceFrame> frame_;
-    Microsoft::WRL::ComPtr<IOleInPlaceUIWindow> ui_window_;
-    Microsoft::WRL::ComPtr<IOleAdviseHolder> ole_advise_holder_;
-    Microsoft::WRL::ComPtr<IDataAdviseHolder> data_advise_holder_;
-    Microsoft::WRL::ComPtr<IAdviseSink> view_sink_;
+    com::Ptr<IOleClientSite> client_site_;
+    com::Ptr<IOleInPlaceSite> in_place_site_;
+    com::Ptr<IOleInPlaceFrame> frame_;
+    com::Ptr<IOleInPlaceUIWindow> ui_window_;
+    com::Ptr<IOleAdviseHolder> ole_advise_holder_;
+    com::Ptr<IDataAdviseHolder> data_advise_holder_;
+    com::Ptr<IAdviseSink> view_sink_;
     DWORD view_sink_aspects_ = 0;
     DWORD view_sink_flags_ = 0;
     HWND window_ = nullptr;

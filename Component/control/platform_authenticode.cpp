@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "blobs/file_handle.h"
+#include "base/unique.h"
 #include "base/error_codes.h"
 #include "base/secure_bytes.h"
 
@@ -58,7 +58,7 @@ public:
 
 private:
     wchar_t name_[MAX_PATH + 1] = {};
-    FileHandle file_;
+    ombrix::FileHandle file_;
 };
 
 // Copies the blob from its position to its end into the file: 0, 30009 when the blob delivers
@@ -194,13 +194,12 @@ int32_t ExtractAndVerify(BlobPort& data, CertContext& signer) {
     CRYPT_VERIFY_MESSAGE_PARA parameters{};
     parameters.cbSize = sizeof parameters;
     parameters.dwMsgAndCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    PCCERT_CONTEXT context = nullptr;
+    CertContext context;
     if (!CryptVerifyMessageSignature(&parameters, 0, certificate->bCertificate, length - kCertificateHeaderLength,
-                                     nullptr, nullptr, &context)) {
-        if (context) CertFreeCertificateContext(context);
+                                     nullptr, nullptr, context.Put())) {
         return kErrSignerNotFound;
     }
-    signer.Reset(context);
+    signer = std::move(context);
     return TrustResultCode(g_trust_verifier.load()(file.Get()));
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "binding/binding.h"
+#include "binding/openssl_holders.h"
 
 namespace ombrix {
 namespace {
@@ -206,17 +207,17 @@ bool cryptAES::EvpRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain
     }
     if (!getter || blocks * 16 > INT_MAX) return false;
     const EVP_CIPHER* cipher = getter();
-    EVP_CIPHER_CTX* context = cipher ? crypto.EVP_CIPHER_CTX_new() : nullptr;
+    const CipherContextPtr context(cipher ? crypto.EVP_CIPHER_CTX_new() : nullptr);
     if (!context) return false;
     const int length = static_cast<int>(blocks * 16);
     int written = 0;
     uint8_t next_iv[16];
     // Decrypting, the chaining value is the last input block; save it before anything is written.
     if (chain && !encrypt) memcpy(next_iv, in + length - 16, 16);
-    const bool ok = crypto.EVP_CipherInit_ex(context, cipher, nullptr, key_.Data(), chain ? iv : nullptr, encrypt ? 1 : 0) == 1 &&
-                    crypto.EVP_CIPHER_CTX_set_padding(context, 0) == 1 &&
-                    crypto.EVP_CipherUpdate(context, out, &written, in, length) == 1 && written == length;
-    crypto.EVP_CIPHER_CTX_free(context);
+    const bool ok =
+        crypto.EVP_CipherInit_ex(context.get(), cipher, nullptr, key_.Data(), chain ? iv : nullptr, encrypt ? 1 : 0) == 1 &&
+        crypto.EVP_CIPHER_CTX_set_padding(context.get(), 0) == 1 &&
+        crypto.EVP_CipherUpdate(context.get(), out, &written, in, length) == 1 && written == length;
     if (!ok) return false;
     if (chain) memcpy(iv, encrypt ? out + length - 16 : next_iv, 16);
     return true;

@@ -86,7 +86,6 @@ public:
     bool HasKeySchedule() const { return key_schedule_ != nullptr; }
 
     void SetOwner(CipherOwner* owner) { owner_ = owner; }
-    CipherOwner* Owner() const { return owner_; }
     // True when a progress handler destroyed the event control during the last pass.
     bool EventControlGone() const { return event_control_gone_; }
 

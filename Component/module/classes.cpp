@@ -1,9 +1,10 @@
 // The classes Ombrix.dll serves, in registration and class-object lookup order, and its type library.
 #include "module/classes.h"
 
+#include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
-#include "blobs/NullBlobs.h"
 #include "blobs/StreamBlob.h"
 #include "control/Ombrix.h"
 

@@ -12,17 +12,7 @@ namespace {
 
 // Fails with `hr`, leaving error information with the class's ProgID as source.
 HRESULT Report(HRESULT hr, const wchar_t* description) {
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return hr;
-    create->SetGUID(IID_ICertificate);
-    create->SetSource(const_cast<LPOLESTR>(CCertificate::kProgId));
-    create->SetDescription(const_cast<LPOLESTR>(description));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
+    com::SetErrorReport(IID_ICertificate, CCertificate::kProgId, description);
     return hr;
 }
 

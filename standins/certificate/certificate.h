@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Ombrix_h.h"
+#include "com/error_reporting.h"
 #include "com/holders.h"
 #include "com/object.h"
 #include "codesign/certificate_table.h"

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "blobs/MemBlob.h"
-#include "blobs/NullBlobs.h"
+#include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/StreamBlob.h"
 #include "blobs/scripted_stream.h"
 #include "control/Ombrix.h"

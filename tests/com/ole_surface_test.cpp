@@ -197,8 +197,8 @@ public:
     static constexpr int kSize = 64;
 
 private:
-    com::MemoryDc dc_;
-    com::GdiObject<HBITMAP> bitmap_;
+    ombrix::MemoryDc dc_;
+    ombrix::GdiObject<HBITMAP> bitmap_;
     uint32_t* bits_ = nullptr;
     HGDIOBJ previous_ = nullptr;
 };

@@ -8,7 +8,8 @@
 
 #include "blobs/FileBlob.h"
 #include "blobs/MemBlob.h"
-#include "blobs/NullBlobs.h"
+#include "blobs/Blob.h"
+#include "blobs/Blob64.h"
 #include "blobs/StreamBlob.h"
 #include "control/Ombrix.h"
 #include "control/fake_sink.h"

@@ -104,17 +104,18 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
 STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     if (!data) return E_INVALIDARG;
+    auto hold = HoldSelf();
     Log("Encrypt start\r\n");
     abort_request_ = 0;
 
-    Microsoft::WRL::ComPtr<IBlob> input_blob;
-    Microsoft::WRL::ComPtr<IBlob> output_blob;
-    if (!QueryBlob(data, input_blob)) {
+    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
+    if (!input_blob) {
         Log("Encrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Encrypt::Input blob ok\r\n");
-    if (!QueryBlob(out_blob, output_blob)) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    if (!output_blob) return Error(kErrNotABlob);
     Log("Encrypt::Output blob ok\r\n");
 
     std::unique_ptr<cryptSYMMETRIC> cipher;
@@ -148,7 +149,7 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
         if (result == S_OK) {
             Log("Encrypt::Starting to encrypt\r\n");
             const int32_t code = cipher->EncryptBlob(input, output, false, this);
-            if (cipher->EventControlGone()) return Error(code);  // a handler released the control
+            if (ReleasedByClients()) return Error(code);  // a progress handler released the control
             Log(code ? "Encrypt::Encrypt failed\r\n" : "Encrypt::Encrypt ok\r\n");
             if (code) result = Error(code);
         }
@@ -161,18 +162,19 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
 STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     if (!data) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
+    auto hold = HoldSelf();
     Log("Decrypt start\r\n");
     abort_request_ = 0;
 
-    Microsoft::WRL::ComPtr<IBlob> input_blob;
-    Microsoft::WRL::ComPtr<IBlob> output_blob;
-    if (!QueryBlob(data, input_blob)) {
+    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
+    if (!input_blob) {
         Log("Decrypt::Input blob invalid\r\n");
         return Error(kErrNotABlob);
     }
     Log("Decrypt::Input blob ok\r\n");
     if (!out_blob) return Error(kErrNotABlob);
-    if (!QueryBlob(out_blob, output_blob)) {
+    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    if (!output_blob) {
         Log("Decrypt::Output blob invalid\r\n");
         return Error(kErrNotABlob);
     }
@@ -219,7 +221,7 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     if (SUCCEEDED(e)) {
         Log("Decrypt::Starting to decrypt\r\n");
         const int32_t code = cipher->DecryptBlob(input, output, this);
-        if (cipher->EventControlGone()) return Error(code);  // a handler released the control
+        if (ReleasedByClients()) return Error(code);  // a progress handler released the control
         if (code) {
             e = Error(code);
         } else {

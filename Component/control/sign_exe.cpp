@@ -20,7 +20,6 @@
 namespace ombrix {
 namespace {
 
-using Microsoft::WRL::ComPtr;
 
 // {4D9AE59C-8651-4F93-8D07-74E3A4B412F8}: the certificate component's class.
 constexpr CLSID kCertificateClass = {0x4d9ae59c, 0x8651, 0x4f93, {0x8d, 0x07, 0x74, 0xe3, 0xa4, 0xb4, 0x12, 0xf8}};
@@ -68,22 +67,16 @@ bool PemOfContext(PCCERT_CONTEXT context, std::string& pem) {
     return true;
 }
 
-bool SameObject(IUnknown* first, IUnknown* second) {
-    ComPtr<IUnknown> a, b;
-    first->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(a.GetAddressOf()));
-    second->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(b.GetAddressOf()));
-    return a && a.Get() == b.Get();
-}
-
 }  // namespace
 
 STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
                               VARIANT url) try {
     if (!data || !out_blob) return E_INVALIDARG;
-    ComPtr<IBlob> input, output;
-    if (!QueryBlob(data, input) || !QueryBlob(out_blob, output)) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || !output) return Error(kErrNotABlob);
     // Reading the image while writing over it would sign garbage.
-    if (SameObject(input.Get(), output.Get())) return E_INVALIDARG;
+    if (com::SameObject(input.Get(), output.Get())) return E_INVALIDARG;
 
     // The checks look at what will be signed: the image from its start.
     ComBlobPort input_port(input.Get());
@@ -95,11 +88,8 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
     if (!is_object) return Error(kErrNoCertificate);
     Log("SecretKey::dispatch found\r\n");
     if (!object) return Error(kErrNoCertificate);
-    ComPtr<ICertificate> certificate;
-    if (FAILED(object->QueryInterface(IID_ICertificate, reinterpret_cast<void**>(certificate.GetAddressOf()))) ||
-        !certificate) {
-        return Error(kErrNoCertificate);
-    }
+    com::Ptr<ICertificate> certificate = com::TryQuery<ICertificate>(object);
+    if (!certificate) return Error(kErrNoCertificate);
     AuthenticodeRequest request;
     const bool key_present = CertificateText(certificate.Get(), &ICertificate::get_PrivateKey, request.private_key_pem);
     if (!key_present) {
@@ -135,8 +125,8 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
 STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
     if (certificate) *certificate = nullptr;
     if (!data) return E_INVALIDARG;
-    ComPtr<IBlob> input;
-    if (!QueryBlob(data, input)) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    if (!input) return Error(kErrNotABlob);
     ComBlobPort input_port(input.Get());
     CertContext signer;
     const int32_t code = ExtractAndVerify(input_port, signer);
@@ -145,7 +135,7 @@ STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
     if (!signer.Get()) return code != 0 ? result() : E_FAIL;
     if (!certificate) return result();
 
-    ComPtr<ICertificate> object;
+    com::Ptr<ICertificate> object;
     if (SUCCEEDED(CoCreateInstance(kCertificateClass, nullptr, kCertificateContexts, IID_ICertificate,
                                    reinterpret_cast<void**>(object.GetAddressOf()))) &&
         object) {

@@ -1,12 +1,6 @@
-#include "blobs/NullBlobs.h"
+#include "blobs/Blob64.h"
 
 namespace ombrix {
-
-// CBlob: every call fails at once, leaves its parameters alone and sets no error information.
-STDMETHODIMP CBlob::Read(LONG, SAFEARRAY**) try { return E_FAIL; } COM_CATCH
-STDMETHODIMP CBlob::Write(SAFEARRAY**) try { return E_FAIL; } COM_CATCH
-STDMETHODIMP CBlob::Seek(LONG, LONG, LONG*) try { return E_FAIL; } COM_CATCH
-STDMETHODIMP CBlob::SetSize(LONG) try { return E_FAIL; } COM_CATCH
 
 // CBlob64: every call succeeds at once and writes no out-parameter.
 STDMETHODIMP CBlob64::Seek64(LONG, LONG, LONG, LONG*, LONG*) try { return S_OK; } COM_CATCH

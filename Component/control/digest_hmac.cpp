@@ -1,0 +1,123 @@
+// Digest and HMAC: computations over the content of a blob that may run over several calls,
+// keeping their object in the control until a call gives an output blob.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "control/Ombrix.h"
+#include "control/blob_access.h"
+#include "control/debug_log.h"
+#include "base/error_codes.h"
+#include "com/error_report.h"
+#include "crypto/algorithm_types.h"
+#include "crypto/digests.h"
+#include "crypto/hmac.h"
+#include "base/secure_bytes.h"
+
+namespace ombrix {
+namespace {
+
+constexpr uint32_t kDigestPiece = 1024;
+
+}  // namespace
+
+template <class UpdateFunction>
+int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size) {
+    *size = 0;
+    ComBlobPort input(data);
+    uint64_t end = 0;
+    if (input.Seek(0, kSeekEnd, &end) != 0 || input.Seek(0, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+    *size = end;
+    if (out_blob) {
+        if (const int32_t code = ComBlobPort(out_blob).SetSize(0)) return code;
+    }
+
+    Buffer staged;
+    uint64_t count = 0;
+    int32_t result = kErrNone;
+    while (count < end && result == kErrNone) {
+        staged.Clear();
+        const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(end - count, cryptSYMMETRIC::kChunk));
+        if (input.Read(want, staged) != 0) {
+            result = kErrReadBlobFailed;
+            break;
+        }
+        if (staged.Length() == 0) break;  // the blob ended before its measured size
+        if (staged.Length() > want) staged.ConsumeEnd(staged.Length() - want);
+        while (staged.Length()) {
+            const uint32_t piece = std::min(staged.Length(), kDigestPiece);
+            update(staged.Data(), piece);
+            staged.Consume(piece);
+            count += piece;
+            if (fire_events_ && count < end && !FireProgress(count, end)) return kErrAborted;
+            if (abort_request_) {
+                result = kErrAborted;
+                break;
+            }
+        }
+    }
+    SecureZero(staged.Data(), staged.Length());
+    return result;
+}
+
+// Finishes a digest or HMAC computation into `output`. The running computation goes on every
+// path but an abort: a result over data that could not be read, or not written, is no result.
+template <class Computation>
+HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* output) {
+    Computation* computation = cached.get();
+    computation->finish = 0;
+    uint64_t size = 0;
+    const int32_t code = FeedDigest(
+        data, output, [computation](const uint8_t* bytes, uint32_t n) { computation->Update(bytes, n); }, &size);
+    // Aborted, by request or by a progress handler that released the control: the computation
+    // stays cached with what it was fed.
+    if (code == kErrAborted) return Error(code);
+    if (code) {
+        cached.reset();
+        return Failure(code);
+    }
+
+    if (output) {
+        computation->finish = 1;
+        computation->Update(nullptr, 0);
+        const int32_t written =
+            ComBlobPort(output).Write(computation->output, std::min<uint32_t>(computation->GetSize(), sizeof computation->output));
+        cached.reset();
+        if (written) return Failure(written);
+    }
+    if (fire_events_) {
+        if (!FireProgress(size, size)) return Error(kErrAborted);
+        if (!FireDone()) return E_FAIL;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) try {
+    if (!data) return E_INVALIDARG;
+    auto hold = HoldSelf();
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
+    if (!cached_digest_) {
+        cached_digest_ = CreateDigest(type_);
+        if (!cached_digest_) return Error(kErrTypeNotForMethod);
+    }
+    return FinishComputation(cached_digest_, input.Get(), output.Get());
+} COM_CATCH
+
+STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) try {
+    if (!data) return E_INVALIDARG;
+    auto hold = HoldSelf();
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
+    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
+    if (!cached_hmac_) {
+        cached_hmac_ = CreateHMAC(type_);
+        if (!cached_hmac_) return Error(kErrTypeNotForMethod);
+        // The key as it is now: a later SecretKey put does not change a running computation.
+        cached_hmac_->Init(key_bytes_.Data(), key_bytes_.Length());
+    }
+    return FinishComputation(cached_hmac_, input.Get(), output.Get());
+} COM_CATCH
+
+}  // namespace ombrix
