@@ -14,7 +14,7 @@
 #include "base/error_codes.h"
 #include "com/error_report.h"
 #include "control/key_intake.h"
-#include "control/platform_authenticode.h"
+#include "codesign/platform_authenticode.h"
 #include "base/secure_bytes.h"
 
 namespace ombrix {

@@ -17,7 +17,7 @@
 #include "control/Ombrix.h"
 #include "codesign/tsa_server_process.h"
 #include "codesign/certificate_table.h"
-#include "control/platform_authenticode.h"
+#include "codesign/platform_authenticode.h"
 #include "test_util.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "control/platform_authenticode.h"
+#include "codesign/platform_authenticode.h"
 
 #include <imagehlp.h>
 #include <softpub.h>
