@@ -19,34 +19,34 @@ public:
 
     explicit MemoryPort(Bytes content = {}, size_t max_read = SIZE_MAX) : data(std::move(content)), max_read(max_read) {}
 
-    int32_t Read(uint32_t count, Buffer& into) override {
-        if (delivered >= fail_reads_after) return static_cast<int32_t>(0x8007001E);  // read fault
+    Status Read(uint32_t count, Buffer& into) override {
+        if (delivered >= fail_reads_after) return Status::Failure(static_cast<int32_t>(0x8007001E));  // read fault
         const size_t n = std::min<size_t>({count, max_read, data.size() - position});
         into.Append(data.data() + position, static_cast<uint32_t>(n));
         position += n;
         delivered += n;
-        return 0;
+        return Status::Ok();
     }
-    int32_t Write(const uint8_t* bytes, uint32_t count) override {
-        if (fail_writes) return static_cast<int32_t>(0x80070070);  // disk full
+    Status Write(const uint8_t* bytes, uint32_t count) override {
+        if (fail_writes) return Status::Failure(static_cast<int32_t>(0x80070070));  // disk full
         data.resize(std::max(data.size(), position + count));
         if (count) memcpy(data.data() + position, bytes, count);
         position += count;
         writes.push_back(count);
-        return 0;
+        return Status::Ok();
     }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
+    Status Seek(int64_t offset, int32_t origin, uint64_t* new_position) override {
         const int64_t base = origin == kSeekStart     ? 0
                              : origin == kSeekCurrent ? static_cast<int64_t>(position)
                                                       : static_cast<int64_t>(data.size());
         position = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data.size())));
         if (new_position) *new_position = position;
-        return 0;
+        return Status::Ok();
     }
-    int32_t SetSize(uint64_t size) override {
+    Status SetSize(uint64_t size) override {
         data.resize(size);
         position = std::min<size_t>(position, data.size());
-        return 0;
+        return Status::Ok();
     }
 
     Bytes data;

@@ -156,9 +156,9 @@ bool SetIndirectDataContent(PKCS7* signed_data, const Buffer& content) {
 // The signed image's bytes: Data again from its start, hashed again on the way (so a change
 // since the first digest is caught), with the checksum zeroed and the certificate-table entry
 // set; then the padding and the table. Written from `out`'s current position.
-int WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, const Buffer& table,
-                     const uint8_t expected_digest[16]) {
-    if (data.Seek(0, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+Status WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, const Buffer& table,
+                        const uint8_t expected_digest[16]) {
+    if (!data.Seek(0, kSeekStart, nullptr).IsOk()) return Status::Code(kErrReadBlobFailed);
     out.ExpectWrites(layout.size + layout.padding + table.Length());
     const auto ranges = HashedRanges(layout);
     Md5Sink digest;
@@ -172,7 +172,7 @@ int WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, cons
     for (uint64_t at = 0; at < layout.size;) {
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, layout.size - at));
         piece.Clear();
-        if (int result = ReadExactly(data, count, piece); result != 0) return result;
+        if (int result = ReadExactly(data, count, piece); result != 0) return Status::Code(result);
         uint8_t* bytes = piece.Data();
         for (const ByteRange& range : ranges) {
             const uint64_t begin = std::max(range.begin, at);
@@ -186,15 +186,15 @@ int WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, cons
             const uint64_t field = layout.entry_offset + uint64_t{i};
             if (field >= at && field < at + count) bytes[field - at] = entry[i];
         }
-        if (int32_t result = out.Write(bytes, count); result != 0) return result;
+        if (const Status result = out.Write(bytes, count); !result.IsOk()) return result;
         at += count;
     }
     const uint8_t zeros[8] = {};
     digest.Update(zeros, layout.padding);
     uint8_t again[16];
     digest.Finish(again);
-    if (!std::equal(again, again + 16, expected_digest)) return kErrReadBlobFailed;
-    if (int32_t result = out.Write(zeros, layout.padding); result != 0) return result;
+    if (!std::equal(again, again + 16, expected_digest)) return Status::Code(kErrReadBlobFailed);
+    if (const Status result = out.Write(zeros, layout.padding); !result.IsOk()) return result;
     return out.Write(table.Data(), table.Length());
 }
 
@@ -275,46 +275,46 @@ bool BuildOpusInfo(const std::string& description, const std::string& url, Buffe
     return AppendDerHeader(der, 0x30, fields.Length()) && der.Append(fields.Data(), fields.Length());
 }
 
-int SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request) {
+Status SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request) {
     const CryptoBinding& crypto = Crypto();
     PeLayout layout;
-    if (int result = ReadPeLayout(data, layout); result != 0) return result;
+    if (int result = ReadPeLayout(data, layout); result != 0) return Status::Code(result);
     crypto.OPENSSL_add_all_algorithms_conf(0, nullptr);
     crypto.EVP_add_digest(crypto.EVP_md5());
 
     Md5Sink sink;
-    if (int result = DigestHashedRanges(data, layout, sink); result != 0) return result;
+    if (int result = DigestHashedRanges(data, layout, sink); result != 0) return Status::Code(result);
     uint8_t image_digest[16];
     sink.Finish(image_digest);
 
     Buffer der;
-    if (int result = BuildSignature(request, image_digest, der); result != 0) return result;
+    if (int result = BuildSignature(request, image_digest, der); result != 0) return Status::Code(result);
     Buffer table;
-    if (!BuildCertificateTable(der.Data(), der.Length(), table)) return kErrSignFailed;
+    if (!BuildCertificateTable(der.Data(), der.Length(), table)) return Status::Code(kErrSignFailed);
 
     // Where the image goes: at the position for a blob that writes there, after its end for
     // one that always appends (a memory blob). Both are recorded before anything is written.
     uint64_t start = 0;
     uint64_t end_before = 0;
-    if (int32_t result = out.Seek(0, kSeekCurrent, &start); result != 0) return result;
-    if (int32_t result = out.Seek(0, kSeekEnd, &end_before); result != 0) return result;
-    if (int32_t result = out.Seek(static_cast<int64_t>(start), kSeekStart, nullptr); result != 0) return result;
+    if (const Status result = out.Seek(0, kSeekCurrent, &start); !result.IsOk()) return result;
+    if (const Status result = out.Seek(0, kSeekEnd, &end_before); !result.IsOk()) return result;
+    if (const Status result = out.Seek(static_cast<int64_t>(start), kSeekStart, nullptr); !result.IsOk()) return result;
 
     const uint64_t total = layout.size + layout.padding + table.Length();
-    int32_t result = WriteSignedImage(data, out, layout, table, image_digest);
+    Status result = WriteSignedImage(data, out, layout, table, image_digest);
     uint64_t after = 0;
     out.Seek(0, kSeekCurrent, &after);
     const bool appended = after != start + total;
-    if (result == 0) {
+    if (result.IsOk()) {
         // A longer blob written in place ends after the table, so it holds exactly the signed
         // image; the position goes back to where the caller had it. A blob that appends and had
         // been read to its end started again at 0 with the image: the position goes there.
         uint64_t end = 0;
         result = out.Seek(0, kSeekEnd, &end);
-        if (result == 0 && !appended && end > start + total) result = out.SetSize(start + total);
+        if (result.IsOk() && !appended && end > start + total) result = out.SetSize(start + total);
         const uint64_t image_start = appended && end >= total && start > end - total ? end - total : start;
-        if (result == 0) result = out.Seek(static_cast<int64_t>(image_start), kSeekStart, nullptr);
-        if (result == 0) return 0;
+        if (result.IsOk()) result = out.Seek(static_cast<int64_t>(image_start), kSeekStart, nullptr);
+        if (result.IsOk()) return result;
     }
     // Nothing half-written stays behind.
     out.SetSize(appended ? end_before : start);

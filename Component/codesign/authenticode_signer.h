@@ -34,9 +34,9 @@ struct AuthenticodeRequest {
 bool BuildOpusInfo(const std::string& description, const std::string& url, Buffer& der);
 
 // Signs the image in `data` (read from its start) into `out` (written from its current position).
-// 0 on success; 30013 not an image, 30014 already signed, 30015 certificate or key unusable or not
-// matching, 30002 signing failed, 30017 time stamp failed, 30009 a read failed or the data
-// changed while it was copied, or the output blob's own failure code.
-int SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request);
+// Ok on success; the codes 30013 not an image, 30014 already signed, 30015 certificate or key
+// unusable or not matching, 30002 signing failed, 30017 time stamp failed, 30009 a read failed or
+// the data changed while it was copied; or the output blob's own failure.
+Status SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& request);
 
 }  // namespace ombrix

@@ -29,7 +29,7 @@ int ReadExactly(BlobPort& data, uint32_t count, Buffer& into) {
     uint32_t done = 0;
     while (done < count) {
         const uint32_t before = into.Length();
-        if (data.Read(count - done, into) != 0) return kErrReadBlobFailed;
+        if (!data.Read(count - done, into).IsOk()) return kErrReadBlobFailed;
         const uint32_t got = into.Length() - before;
         if (got == 0 || got > count - done) return kErrReadBlobFailed;
         done += got;
@@ -42,7 +42,7 @@ uint32_t PaddingTo8(uint64_t size) { return 8 - static_cast<uint32_t>(size % 8);
 int ReadPeLayout(BlobPort& data, PeLayout& layout) {
     layout = PeLayout{};
     uint64_t end = 0;
-    if (data.Seek(0, kSeekEnd, &end) != 0 || data.Seek(0, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+    if (!data.Seek(0, kSeekEnd, &end).IsOk() || !data.Seek(0, kSeekStart, nullptr).IsOk()) return kErrReadBlobFailed;
     const uint64_t size = end;
     if (size < kDosHeaderLength) return kErrNotExecutable;
 
@@ -54,7 +54,7 @@ int ReadPeLayout(BlobPort& data, PeLayout& layout) {
     if (static_cast<uint64_t>(e) + kNtHeadersLength > size) return kErrNotExecutable;
 
     Buffer nt;
-    if (data.Seek(e, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+    if (!data.Seek(e, kSeekStart, nullptr).IsOk()) return kErrReadBlobFailed;
     if (int result = ReadExactly(data, kNtHeadersLength, nt); result != 0) return result;
     const uint8_t* headers = nt.Data();
     if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) return kErrNotExecutable;
@@ -98,7 +98,7 @@ std::array<ByteRange, 3> HashedRanges(const PeLayout& layout) {
 int DigestHashedRanges(BlobPort& data, const PeLayout& layout, ImageDigestSink& sink) {
     Buffer piece;
     for (const ByteRange& range : HashedRanges(layout)) {
-        if (data.Seek(static_cast<int64_t>(range.begin), kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+        if (!data.Seek(static_cast<int64_t>(range.begin), kSeekStart, nullptr).IsOk()) return kErrReadBlobFailed;
         for (uint64_t at = range.begin; at < range.end;) {
             const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kReadPiece, range.end - at));
             piece.Clear();

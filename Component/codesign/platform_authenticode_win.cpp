@@ -68,7 +68,7 @@ int32_t CopyToFile(BlobPort& data, uint64_t size, HANDLE file) {
     for (uint64_t done = 0; done < size;) {
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kFilePiece, size - done));
         piece.Clear();
-        if (data.Read(want, piece) != 0 || piece.Length() == 0) return kErrReadBlobFailed;
+        if (!data.Read(want, piece).IsOk() || piece.Length() == 0) return kErrReadBlobFailed;
         const uint32_t got = std::min(piece.Length(), want);
         DWORD written = 0;
         if (!WriteFile(file, piece.Data(), got, &written, nullptr) || written != got) return kErrWriteFault;

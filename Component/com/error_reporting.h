@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "base/status.h"
 #include "com/error_report.h"
 #include "com/object.h"
 #include "com/ptr.h"
@@ -58,10 +59,11 @@ public:
 protected:
     // Sets the error information for a code of the product's table and returns its HRESULT.
     HRESULT Error(int32_t code) const { return Errors::Report(code, Derived::kProgId); }
-    // A lower layer's result: a negative code is a failing HRESULT passed on with its own error
-    // information; any other is a code of the table.
-    HRESULT Failure(int32_t code) const {
-        return code < 0 ? Errors::ReportFailure(static_cast<HRESULT>(code), Derived::kProgId) : Error(code);
+    // A lower layer's result: a callee's failing HRESULT is passed on with its own error
+    // information; a code is reported from the table.
+    HRESULT Failure(ombrix::Status status) const {
+        return status.IsFailure() ? Errors::ReportFailure(static_cast<HRESULT>(status.Value()), Derived::kProgId)
+                                  : Error(status.Value());
     }
 
 private:

@@ -16,6 +16,7 @@
 #include "control/ole_control.h"
 #include "control/persistence.h"
 #include "base/buffer.h"
+#include "base/status.h"
 #include "crypto/symmetric.h"
 
 namespace ombrix {
@@ -145,7 +146,7 @@ private:
     // Digest and HMAC: feeds the whole of `data` (*size bytes) to `update` in 1024-byte pieces
     // with progress; 0, or 30008 when aborted or when a handler released the control.
     template <class UpdateFunction>
-    int32_t FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size);
+    Status FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size);
     // Digest and HMAC after the checks: feeds `data` to the cached computation and, with an
     // output blob, finishes it there.
     template <class Computation>

@@ -9,32 +9,32 @@ namespace ombrix {
 namespace {
 
 // A blob's success codes (S_FALSE at the end of a stream, say) count as success.
-int32_t Code(HRESULT hr) { return FAILED(hr) ? static_cast<int32_t>(hr) : 0; }
+Status Outcome(HRESULT hr) { return Status::Failure(static_cast<int32_t>(hr)); }
 
 }  // namespace
 
 ComBlobPort::ComBlobPort(IBlob* blob)
     : blob_(blob), blob64_(com::TryQuery<IBlob64>(blob)), direct_(com::TryQuery<IBlobDirectAccess>(blob, IID_IBlobDirectAccess)) {}
 
-int32_t ComBlobPort::Read(uint32_t count, Buffer& into) {
-    if (direct_) return Code(direct_->ReadInto(std::min<uint32_t>(count, INT32_MAX), &into));
+Status ComBlobPort::Read(uint32_t count, Buffer& into) {
+    if (direct_) return Outcome(direct_->ReadInto(std::min<uint32_t>(count, INT32_MAX), &into));
     SAFEARRAY* raw = nullptr;
     const HRESULT hr = blob_->Read(static_cast<LONG>(std::min<uint32_t>(count, INT32_MAX)), &raw);
     com::SafeArray array(raw);
-    if (FAILED(hr)) return static_cast<int32_t>(hr);
-    if (!array.Get()) return 0;
-    if (SafeArrayGetDim(array.Get()) != 1 || SafeArrayGetElemsize(array.Get()) != 1) return static_cast<int32_t>(DISP_E_TYPEMISMATCH);
+    if (FAILED(hr)) return Outcome(hr);
+    if (!array.Get()) return Status::Ok();
+    if (SafeArrayGetDim(array.Get()) != 1 || SafeArrayGetElemsize(array.Get()) != 1) return Outcome(DISP_E_TYPEMISMATCH);
     const uint32_t got = com::SafeArrayCount(array.Get());
-    if (got == 0) return 0;
+    if (got == 0) return Status::Ok();
     com::SafeArrayAccess access(array.Get());
-    if (!access.Ok()) return static_cast<int32_t>(E_FAIL);
-    return into.Append(access.Data(), got) ? 0 : kErrOutOfMemory;
+    if (!access.Ok()) return Outcome(E_FAIL);
+    return into.Append(access.Data(), got) ? Status::Ok() : Status::Code(kErrOutOfMemory);
 }
 
-int32_t ComBlobPort::Write(const uint8_t* bytes, uint32_t count) {
-    if (direct_) return Code(direct_->WriteFrom(bytes, count));
+Status ComBlobPort::Write(const uint8_t* bytes, uint32_t count) {
+    if (direct_) return Outcome(direct_->WriteFrom(bytes, count));
     SAFEARRAY* array = nullptr;
-    if (FAILED(SafeArrayAllocDescriptorEx(VT_UI1, 1, &array))) return kErrOutOfMemory;
+    if (FAILED(SafeArrayAllocDescriptorEx(VT_UI1, 1, &array))) return Status::Code(kErrOutOfMemory);
     // The descriptor borrows the caller's bytes: FADF_AUTO keeps SafeArrayDestroy from freeing
     // them and FADF_FIXEDSIZE keeps a blob from resizing them.
     array->fFeatures |= FADF_AUTO | FADF_FIXEDSIZE;
@@ -47,10 +47,10 @@ int32_t ComBlobPort::Write(const uint8_t* bytes, uint32_t count) {
         array->pvData = nullptr;
         SafeArrayDestroyDescriptor(array);
     }
-    return Code(hr);
+    return Outcome(hr);
 }
 
-int32_t ComBlobPort::Seek(int64_t offset, int32_t origin, uint64_t* position) {
+Status ComBlobPort::Seek(int64_t offset, int32_t origin, uint64_t* position) {
     if (position) *position = 0;
     if (blob64_) {
         LONG high = 0;
@@ -58,13 +58,13 @@ int32_t ComBlobPort::Seek(int64_t offset, int32_t origin, uint64_t* position) {
         const HRESULT hr = blob64_->Seek64(static_cast<LONG>(offset >> 32), static_cast<LONG>(static_cast<uint32_t>(offset)), origin,
                                            &high, &low);
         if (position && SUCCEEDED(hr)) *position = (uint64_t{static_cast<uint32_t>(high)} << 32) | static_cast<uint32_t>(low);
-        return Code(hr);
+        return Outcome(hr);
     }
     LONG low = 0;
     const HRESULT hr = blob_->Seek(static_cast<LONG>(offset), origin, &low);
     // 32-bit positions read as unsigned: blobs up to 4 GiB.
     if (position && SUCCEEDED(hr)) *position = static_cast<uint32_t>(low);
-    return Code(hr);
+    return Outcome(hr);
 }
 
 void ComBlobPort::ExpectWrites(uint64_t additional) {
@@ -72,9 +72,9 @@ void ComBlobPort::ExpectWrites(uint64_t additional) {
     if (direct_ && additional < (uint64_t{1} << 31)) direct_->ReserveForWrites(static_cast<uint32_t>(additional));
 }
 
-int32_t ComBlobPort::SetSize(uint64_t size) {
-    if (blob64_) return Code(blob64_->SetSize64(static_cast<LONG>(size >> 32), static_cast<LONG>(static_cast<uint32_t>(size))));
-    return Code(blob_->SetSize(static_cast<LONG>(static_cast<uint32_t>(size))));
+Status ComBlobPort::SetSize(uint64_t size) {
+    if (blob64_) return Outcome(blob64_->SetSize64(static_cast<LONG>(size >> 32), static_cast<LONG>(static_cast<uint32_t>(size))));
+    return Outcome(blob_->SetSize(static_cast<LONG>(static_cast<uint32_t>(size))));
 }
 
 }  // namespace ombrix

@@ -16,11 +16,11 @@ public:
     // (which must not be null).
     explicit ComBlobPort(IBlob* blob);
 
-    int32_t Read(uint32_t count, Buffer& into) override;
+    Status Read(uint32_t count, Buffer& into) override;
     // Hands the bytes to the blob in an array that borrows them: no copy is made.
-    int32_t Write(const uint8_t* bytes, uint32_t count) override;
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override;
-    int32_t SetSize(uint64_t size) override;
+    Status Write(const uint8_t* bytes, uint32_t count) override;
+    Status Seek(int64_t offset, int32_t origin, uint64_t* position) override;
+    Status SetSize(uint64_t size) override;
     void ExpectWrites(uint64_t additional) override;
 
 private:

@@ -22,14 +22,14 @@ constexpr uint32_t kDigestPiece = 1024;
 }  // namespace
 
 template <class UpdateFunction>
-int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size) {
+Status COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size) {
     *size = 0;
     ComBlobPort input(data);
     uint64_t end = 0;
-    if (input.Seek(0, kSeekEnd, &end) != 0 || input.Seek(0, kSeekStart, nullptr) != 0) return kErrReadBlobFailed;
+    if (!input.Seek(0, kSeekEnd, &end).IsOk() || !input.Seek(0, kSeekStart, nullptr).IsOk()) return Status::Code(kErrReadBlobFailed);
     *size = end;
     if (out_blob) {
-        if (const int32_t code = ComBlobPort(out_blob).SetSize(0)) return code;
+        if (const Status cleared = ComBlobPort(out_blob).SetSize(0); !cleared.IsOk()) return cleared;
     }
 
     Buffer staged;
@@ -38,7 +38,7 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update,
     while (count < end && result == kErrNone) {
         staged.Clear();
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(end - count, cryptSYMMETRIC::kChunk));
-        if (input.Read(want, staged) != 0) {
+        if (!input.Read(want, staged).IsOk()) {
             result = kErrReadBlobFailed;
             break;
         }
@@ -49,7 +49,7 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update,
             update(staged.Data(), piece);
             staged.Consume(piece);
             count += piece;
-            if (fire_events_ && count < end && !FireProgress(count, end)) return kErrAborted;
+            if (fire_events_ && count < end && !FireProgress(count, end)) return Status::Code(kErrAborted);
             if (abort_request_) {
                 result = kErrAborted;
                 break;
@@ -57,7 +57,7 @@ int32_t COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update,
         }
     }
     SecureZero(staged.Data(), staged.Length());
-    return result;
+    return Status::Code(result);
 }
 
 // Finishes a digest or HMAC computation into `output`. The running computation goes on every
@@ -67,12 +67,12 @@ HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* 
     Computation* computation = cached.get();
     computation->finish = 0;
     uint64_t size = 0;
-    const int32_t code = FeedDigest(
+    const Status code = FeedDigest(
         data, output, [computation](const uint8_t* bytes, uint32_t n) { computation->Update(bytes, n); }, &size);
     // Aborted, by request or by a progress handler that released the control: the computation
     // stays cached with what it was fed.
-    if (code == kErrAborted) return Error(code);
-    if (code) {
+    if (code == Status::Code(kErrAborted)) return Error(kErrAborted);
+    if (!code.IsOk()) {
         cached.reset();
         return Failure(code);
     }
@@ -80,10 +80,10 @@ HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* 
     if (output) {
         computation->finish = 1;
         computation->Update(nullptr, 0);
-        const int32_t written =
+        const Status written =
             ComBlobPort(output).Write(computation->output, std::min<uint32_t>(computation->GetSize(), sizeof computation->output));
         cached.reset();
-        if (written) return Failure(written);
+        if (!written.IsOk()) return Failure(written);
     }
     if (fire_events_) {
         if (!FireProgress(size, size)) return Error(kErrAborted);

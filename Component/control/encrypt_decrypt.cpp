@@ -45,14 +45,14 @@ void BuildOptimizedHeader(uint8_t (&header)[kMaxOptimizedHeader], uint64_t plain
 class CountingBlobPort final : public BlobPort {
 public:
     explicit CountingBlobPort(BlobPort& inner) : inner_(inner) {}
-    int32_t Read(uint32_t count, Buffer& into) override { return inner_.Read(count, into); }
-    int32_t Write(const uint8_t* bytes, uint32_t count) override {
-        const int32_t result = inner_.Write(bytes, count);
-        if (result == 0) written_ += count;
+    Status Read(uint32_t count, Buffer& into) override { return inner_.Read(count, into); }
+    Status Write(const uint8_t* bytes, uint32_t count) override {
+        const Status result = inner_.Write(bytes, count);
+        if (result.IsOk()) written_ += count;
         return result;
     }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override { return inner_.Seek(offset, origin, position); }
-    int32_t SetSize(uint64_t size) override { return inner_.SetSize(size); }
+    Status Seek(int64_t offset, int32_t origin, uint64_t* position) override { return inner_.Seek(offset, origin, position); }
+    Status SetSize(uint64_t size) override { return inner_.SetSize(size); }
     void ExpectWrites(uint64_t additional) override { inner_.ExpectWrites(additional); }
     uint64_t Written() const { return written_; }
 
@@ -60,6 +60,9 @@ private:
     BlobPort& inner_;
     uint64_t written_ = 0;
 };
+
+// Decrypt's SetSize calls hand the blob's HRESULT back as it is, without error information.
+HRESULT PassedOn(Status status) { return status.IsOk() ? S_OK : static_cast<HRESULT>(status.Value()); }
 
 }  // namespace
 
@@ -126,10 +129,10 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
     HRESULT result = S_OK;
     uint64_t start = 0;
     uint64_t end = 0;
-    if (output.SetSize(0) != 0) {
+    if (!output.SetSize(0).IsOk()) {
         Log("Encrypt::SetSize failed\r\n");
         result = Error(kErrWriteResultFailed);
-    } else if (Log("Encrypt::SetSize ok\r\n"), input.Seek(0, kSeekStart, &start) != 0 || input.Seek(0, kSeekEnd, &end) != 0) {
+    } else if (Log("Encrypt::SetSize ok\r\n"), !input.Seek(0, kSeekStart, &start).IsOk() || !input.Seek(0, kSeekEnd, &end).IsOk()) {
         Log("Encrypt::Seekf failed\r\n");
         result = Error(kErrWriteResultFailed);
     } else {
@@ -141,17 +144,18 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
             const uint32_t header_length = OptimizedHeaderLength(*cipher);
             uint8_t header[kMaxOptimizedHeader];
             BuildOptimizedHeader(header, length);
-            if (const int32_t code = output.Write(header, header_length)) {
+            // Encrypt and Decrypt report every failure through the table, a blob's HRESULT included.
+            if (const Status written = output.Write(header, header_length); !written.IsOk()) {
                 Log("Encrypt::Optimize - WriteBlobData failed\r\n");
-                result = Error(code);
+                result = Error(written.Value());
             }
         }
         if (result == S_OK) {
             Log("Encrypt::Starting to encrypt\r\n");
-            const int32_t code = cipher->EncryptBlob(input, output, false, this);
-            if (ReleasedByClients()) return Error(code);  // a progress handler released the control
-            Log(code ? "Encrypt::Encrypt failed\r\n" : "Encrypt::Encrypt ok\r\n");
-            if (code) result = Error(code);
+            const Status code = cipher->EncryptBlob(input, output, false, this);
+            if (ReleasedByClients()) return Error(code.Value());  // a progress handler released the control
+            Log(code.IsOk() ? "Encrypt::Encrypt ok\r\n" : "Encrypt::Encrypt failed\r\n");
+            if (!code.IsOk()) result = Error(code.Value());
         }
     }
     cipher.reset();
@@ -188,7 +192,7 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     CountingBlobPort output(output_port);
     input.Seek(0, kSeekStart, nullptr);
     Log("Decrypt::Seek ok\r\n");
-    HRESULT e = output.SetSize(0);
+    HRESULT e = PassedOn(output.SetSize(0));
     Log(FAILED(e) ? "Decrypt::SetSize failed\r\n" : "Decrypt::SetSize ok\r\n");
     // Input that cannot be measured would be decrypted as if it were empty.
     uint64_t input_size = 0;
@@ -200,14 +204,14 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
         const uint32_t header_length = OptimizedHeaderLength(*cipher);
         Buffer header;
         // A blob may deliver fewer bytes per read than asked for.
-        int32_t read = 0;
-        while (read == 0 && header.Length() < header_length) {
+        Status read;
+        while (read.IsOk() && header.Length() < header_length) {
             const uint32_t before = header.Length();
             read = input.Read(header_length - before, header);
             if (header.Length() == before) break;
         }
         // The length field ends at byte 5: a shorter input carries no length.
-        if (read != 0 || header.Length() < 5) {
+        if (!read.IsOk() || header.Length() < 5) {
             e = Error(kErrDecryptFailed);
         } else {
             Log("Decrypt::GetOptimizedData ok\r\n");
@@ -220,18 +224,18 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
 
     if (SUCCEEDED(e)) {
         Log("Decrypt::Starting to decrypt\r\n");
-        const int32_t code = cipher->DecryptBlob(input, output, this);
-        if (ReleasedByClients()) return Error(code);  // a progress handler released the control
-        if (code) {
-            e = Error(code);
+        const Status code = cipher->DecryptBlob(input, output, this);
+        if (ReleasedByClients()) return Error(code.Value());  // a progress handler released the control
+        if (!code.IsOk()) {
+            e = Error(code.Value());
         } else {
             Log("Decrypt::Decrypt ok\r\n");
             if (optimized_) {
                 // The header's length only cuts: less plaintext than it states means damaged data.
                 if (output.Written() < plaintext_length) {
                     e = Error(kErrDecryptFailed);
-                } else if (const int32_t size_code = output.SetSize(plaintext_length)) {
-                    e = size_code;
+                } else if (const Status cut = output.SetSize(plaintext_length); !cut.IsOk()) {
+                    e = PassedOn(cut);
                 }
             }
         }

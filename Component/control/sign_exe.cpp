@@ -117,9 +117,9 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
     request.url = OptionalText(url);
 
     ComBlobPort output_port(output.Get());
-    const int code = SignImage(input_port, output_port, request);
+    const Status code = SignImage(input_port, output_port, request);
     SecureZero(request.private_key_pem.data(), request.private_key_pem.size());
-    return code == 0 ? S_OK : Failure(code);
+    return code.IsOk() ? S_OK : Failure(code);
 } COM_CATCH
 
 STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {

@@ -22,7 +22,7 @@ int32_t ReadWhole(BlobPort& blob, Buffer& into) {
     while (into.Length() < size) {
         const uint32_t before = into.Length();
         const uint64_t want = std::min<uint64_t>(size - before, cryptSYMMETRIC::kChunk);
-        if (blob.Read(static_cast<uint32_t>(want), into) != 0) {
+        if (!blob.Read(static_cast<uint32_t>(want), into).IsOk()) {
             SecureZero(into.Data(), into.Length());
             into.Clear();
             return kErrReadBlobFailed;
@@ -88,10 +88,10 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
     if (!signature) return Error(kErrSignFailed);
 
     Log("Sign::Writing data to blob\r\n");
-    const int32_t written = signature->Length() ? ComBlobPort(output.Get()).Write(signature->Data(), signature->Length()) : 0;
+    const Status written = signature->Length() ? ComBlobPort(output.Get()).Write(signature->Data(), signature->Length()) : Status::Ok();
     signer.reset();
     if (fire_events_ && !FireDone()) return E_FAIL;
-    return written ? Failure(written) : S_OK;
+    return written.IsOk() ? S_OK : Failure(written);
 } COM_CATCH
 
 STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) try {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/buffer.h"
+#include "base/status.h"
 
 namespace ombrix {
 
@@ -13,21 +14,22 @@ inline constexpr int32_t kSeekStart = 0;
 inline constexpr int32_t kSeekCurrent = 1;
 inline constexpr int32_t kSeekEnd = 2;
 
-// One blob as the engine sees it. Every call returns 0 or a failing HRESULT of the blob (or 8
-// when memory for the call's array is lacking); a blob's success codes other than 0 count as 0.
+// One blob as the engine sees it. Every call returns Ok, the blob's failing HRESULT as a
+// Status::Failure, or Status::Code(8) when memory for the call's array is lacking; a blob's
+// success codes count as Ok.
 class BlobPort {
 public:
     virtual ~BlobPort() = default;
 
     // Reads up to `count` bytes from the current position and appends them to `into`;
     // fewer (0 at the end) is not a failure.
-    virtual int32_t Read(uint32_t count, Buffer& into) = 0;
+    virtual Status Read(uint32_t count, Buffer& into) = 0;
     // Writes `count` bytes at the current position.
-    virtual int32_t Write(const uint8_t* bytes, uint32_t count) = 0;
+    virtual Status Write(const uint8_t* bytes, uint32_t count) = 0;
     // Moves the position; `position` (when not null) receives the new one, 0 when the blob
     // reports none. 64-bit when the blob offers it, else through the 32-bit interface.
-    virtual int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) = 0;
-    virtual int32_t SetSize(uint64_t size) = 0;
+    virtual Status Seek(int64_t offset, int32_t origin, uint64_t* position) = 0;
+    virtual Status SetSize(uint64_t size) = 0;
     // A hint that about `additional` more bytes are coming, so that a blob in memory can make
     // room once instead of growing step by step. Changes nothing a caller can see.
     virtual void ExpectWrites(uint64_t additional) {}

@@ -36,11 +36,11 @@ bool cryptSYMMETRIC::AllocateKeySchedule(uint32_t size) {
     return true;
 }
 
-int32_t cryptSYMMETRIC::EncryptBlob(BlobPort& input, BlobPort& output, bool from_current, EventControl* events) {
+Status cryptSYMMETRIC::EncryptBlob(BlobPort& input, BlobPort& output, bool from_current, EventControl* events) {
     return RawEncrypt(input, output, from_current, events);
 }
 
-int32_t cryptSYMMETRIC::DecryptBlob(BlobPort& input, BlobPort& output, EventControl* events) {
+Status cryptSYMMETRIC::DecryptBlob(BlobPort& input, BlobPort& output, EventControl* events) {
     return RawDecrypt(input, output, 0, events);
 }
 
@@ -77,17 +77,17 @@ uint8_t* IvStorage(Buffer& iv_register, uint32_t needed) {
     return iv_register.Data();
 }
 
-int32_t WriteAll(BlobPort& output, Buffer& bytes) {
-    const int32_t result = bytes.Length() ? output.Write(bytes.Data(), bytes.Length()) : 0;
+Status WriteAll(BlobPort& output, Buffer& bytes) {
+    const Status result = bytes.Length() ? output.Write(bytes.Data(), bytes.Length()) : Status::Ok();
     bytes.Clear();
     return result;
 }
 
 // Reads up to `count` bytes into `into`, never keeping more than were asked for.
-int32_t ReadChunk(BlobPort& input, uint64_t count, Buffer& into, uint32_t& got) {
+Status ReadChunk(BlobPort& input, uint64_t count, Buffer& into, uint32_t& got) {
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, cryptSYMMETRIC::kChunk));
     const uint32_t before = into.Length();
-    const int32_t result = input.Read(want, into);
+    const Status result = input.Read(want, into);
     got = into.Length() - before;
     if (got > want) {
         into.ConsumeEnd(got - want);
@@ -98,20 +98,20 @@ int32_t ReadChunk(BlobPort& input, uint64_t count, Buffer& into, uint32_t& got) 
 
 // Progress and the abort request at a flush: 0 to go on, 30008 to end the pass. A handler that
 // released the event control is remembered in `gone`, after which nothing touches it.
-int32_t CheckEvents(EventControl* events, bool& gone, uint64_t position, uint64_t total) {
-    if (!events) return 0;
+Status CheckEvents(EventControl* events, bool& gone, uint64_t position, uint64_t total) {
+    if (!events) return Status::Ok();
     if (events->EventsEnabled() && position != total && !events->FireProgress(position, total)) {
         gone = true;
-        return kErrAborted;
+        return Status::Code(kErrAborted);
     }
-    return events->AbortRequested() ? kErrAborted : 0;
+    return events->AbortRequested() ? Status::Code(kErrAborted) : Status::Ok();
 }
 
 // The closing Progress(total, total) of a pass.
-int32_t FinishEvents(EventControl* events, bool& gone, uint64_t total, int32_t result) {
+Status FinishEvents(EventControl* events, bool& gone, uint64_t total, Status result) {
     if (events && !gone && events->EventsEnabled() && !events->FireProgress(total, total)) {
         gone = true;
-        return kErrAborted;
+        return Status::Code(kErrAborted);
     }
     return result;
 }
@@ -126,7 +126,7 @@ public:
         : cipher_(cipher), input_(input), output_(output), events_(events),
           owner_(cipher.owner_ ? *cipher.owner_ : detached_owner_) {}
 
-    int32_t Run(bool from_current) {
+    Status Run(bool from_current) {
         cipher_.event_control_gone_ = false;
         cipher_.block_failed_ = false;
         cipher_.working_length_ = cipher_.block_size_;
@@ -141,42 +141,42 @@ public:
         // Room for at least 16 bytes, so that a block operation may lengthen a tiny block.
         capacity_ = std::max<uint32_t>(static_cast<uint32_t>(cipher_.working_length_), 16);
         if (!block_.Allocate(3 * static_cast<size_t>(capacity_)) || !cipher_output_.Allocate(std::max<uint32_t>(2 * capacity_, 1024)))
-            return kErrOutOfMemory;
+            return Status::Code(kErrOutOfMemory);
 
         // The output is about as long as the input (the blocks round it up a little).
         output_.ExpectWrites(total_ + 2 * capacity_);
-        int32_t result = Loop();
+        Status result = Loop();
         if (cipher_.compression_.IsOpen()) cipher_.compression_.End();
-        if (result == 0 && accumulator_.Length()) result = WriteAll(output_, accumulator_);
+        if (result.IsOk() && accumulator_.Length()) result = WriteAll(output_, accumulator_);
         return FinishEvents(events_, cipher_.event_control_gone_, total_, result);
     }
 
 private:
-    int32_t Loop() {
+    Status Loop() {
         remaining_ = total_;
         const int32_t compression = owner_.CipherCompression();
         if (compression == at::kZlibCompression || compression == at::kGZipCompression) {
             const auto format = compression == at::kZlibCompression ? CompressionFormat::kZlib : CompressionFormat::kGzip;
-            if (cipher_.compression_.OpenDeflate(format) != Z_OK) return kErrOutOfMemory;
+            if (cipher_.compression_.OpenDeflate(format) != Z_OK) return Status::Code(kErrOutOfMemory);
         }
         compression_ = compression;
 
-        int32_t result = 0;
-        while ((staged_.Length() > 0 || remaining_ > 0) && result == 0) {
+        Status result;
+        while ((staged_.Length() > 0 || remaining_ > 0) && result.IsOk()) {
             const uint32_t data_length = DataLength();
             if (need_more_ || staged_.Length() == 0 || (remaining_ > 0 && remaining_ < data_length)) {
                 result = Refill();
-                if (result) break;
+                if (!result.IsOk()) break;
             }
             uint64_t advance = DataLength();
             if (!cipher_.HasKeySchedule()) {
                 // Without a cipher the whole staged input moves on; progress counts those bytes.
                 advance = staged_.Length();
-                if (!accumulator_.Append(staged_.Data(), staged_.Length())) return kErrOutOfMemory;
+                if (!accumulator_.Append(staged_.Data(), staged_.Length())) return Status::Code(kErrOutOfMemory);
                 staged_.Clear();
             } else {
                 result = ProcessBlocks();
-                if (result) break;
+                if (!result.IsOk()) break;
                 advance = DataLength();
             }
             result = FlushIfFull();
@@ -191,11 +191,11 @@ private:
     }
 
     // Reads and, if asked, compresses input into the staged buffer.
-    int32_t Refill() {
+    Status Refill() {
         need_more_ = false;
         for (;;) {
             uint32_t got = 0;
-            int32_t result;
+            Status result;
             if (compression_ == at::kNoCompression) {
                 result = ReadChunk(input_, remaining_, staged_, got);
             } else {
@@ -204,55 +204,55 @@ private:
             }
             // A blob that delivers less than it measured has ended early.
             remaining_ = got ? remaining_ - std::min<uint64_t>(got, remaining_) : 0;
-            if (result == 0 && compression_ != at::kNoCompression) result = Compress(got);
-            if (result != 0 || got == 0 || compression_ == at::kNoCompression || staged_.Length() >= cryptSYMMETRIC::kChunk)
+            if (result.IsOk() && compression_ != at::kNoCompression) result = Compress(got);
+            if (!result.IsOk() || got == 0 || compression_ == at::kNoCompression || staged_.Length() >= cryptSYMMETRIC::kChunk)
                 return result;
         }
     }
 
-    int32_t Compress(uint32_t got) {
+    Status Compress(uint32_t got) {
         CompressionStream& stream = cipher_.compression_;
-        if (!stream.IsDeflate()) return 0;  // finished: later reads add nothing
+        if (!stream.IsDeflate()) return Status::Ok();  // finished: later reads add nothing
         if (compression_ == at::kZlibCompression) {
             const bool finish = got == 0 || remaining_ == 0;
             const int rc = stream.DeflateChunk(read_, staged_, finish ? Z_FINISH : Z_PARTIAL_FLUSH);
             if (finish) stream.End();
-            return rc == Z_OK || rc == Z_STREAM_END ? 0 : kErrOutOfMemory;
+            return rc == Z_OK || rc == Z_STREAM_END ? Status::Ok() : Status::Code(kErrOutOfMemory);
         }
         if (!gzip_header_written_) {
-            if (!AppendGzipHeader(staged_)) return kErrOutOfMemory;
+            if (!AppendGzipHeader(staged_)) return Status::Code(kErrOutOfMemory);
             gzip_header_written_ = true;
         }
         int rc = stream.DeflateChunk(read_, staged_, Z_NO_FLUSH);
-        if (rc != Z_OK) return kErrOutOfMemory;
+        if (rc != Z_OK) return Status::Code(kErrOutOfMemory);
         gzip_crc_ = crc32(gzip_crc_, read_.Data(), read_.Length());
         gzip_count_ += got;
         if (remaining_ == 0) {
             read_.Clear();
             rc = stream.DeflateChunk(read_, staged_, Z_FINISH);
             stream.End();
-            if (rc != Z_STREAM_END) return kErrOutOfMemory;
-            if (!AppendGzipTrailer(staged_, static_cast<uint32_t>(gzip_crc_), gzip_count_)) return kErrOutOfMemory;
+            if (rc != Z_STREAM_END) return Status::Code(kErrOutOfMemory);
+            if (!AppendGzipTrailer(staged_, static_cast<uint32_t>(gzip_crc_), gzip_count_)) return Status::Code(kErrOutOfMemory);
         }
-        return 0;
+        return Status::Ok();
     }
 
     // Takes one block, or a run of whole blocks, from the staged input to the accumulator.
-    int32_t ProcessBlocks() {
+    Status ProcessBlocks() {
         const uint32_t d = DataLength();
         uint32_t i = staged_.Length();
-        if (i == 0) return 0;
-        if (d == 0) return kErrTypeNotForMethod;  // a reserve that leaves no room for data
+        if (i == 0) return Status::Ok();
+        if (d == 0) return Status::Code(kErrTypeNotForMethod);  // a reserve that leaves no room for data
         const int32_t padding = owner_.CipherPadding();
         if (remaining_ == 0 && padding == at::kPadPKCS7 && i == d && pkcs7_pending_) {
             pkcs7_pending_ = false;
             uint8_t* pad = staged_.AppendSpace(d);
-            if (!pad) return kErrOutOfMemory;
+            if (!pad) return Status::Code(kErrOutOfMemory);
             memset(pad, static_cast<uint8_t>(d % 256), d);
         } else if (i < d) {
             if (remaining_ > 0) {
                 need_more_ = true;
-                return 0;
+                return Status::Ok();
             }
             FillPadding(i, d, padding);
         }
@@ -260,7 +260,7 @@ private:
         const int32_t mode = owner_.CipherMode();
         Buffer& iv_register = owner_.CipherIvRegister();
         uint8_t* iv = IvStorage(iv_register, capacity_);
-        if (!iv) return kErrOutOfMemory;
+        if (!iv) return Status::Code(kErrOutOfMemory);
         if (TryRun(i, d, mode, iv)) return run_result_;
         return OneBlock(std::min(d, i), d, mode, iv);
     }
@@ -289,7 +289,7 @@ private:
         if (blocks < 2) return false;
         uint8_t* out = accumulator_.AppendSpace(static_cast<uint32_t>(blocks * w));
         if (!out) {
-            run_result_ = kErrOutOfMemory;
+            run_result_ = Status::Code(kErrOutOfMemory);
             return true;
         }
         if (!cipher_.EncryptRun(staged_.Data(), out, blocks, mode == at::kModeCBC, iv)) {
@@ -298,11 +298,11 @@ private:
         }
         staged_.Consume(static_cast<uint32_t>(blocks * d));
         progress_ += static_cast<uint64_t>(blocks - 1) * d;
-        run_result_ = 0;
+        run_result_ = Status::Ok();
         return true;
     }
 
-    int32_t OneBlock(uint32_t n, uint32_t d, int32_t mode, uint8_t* iv) {
+    Status OneBlock(uint32_t n, uint32_t d, int32_t mode, uint8_t* iv) {
         uint8_t* block = block_.Data();
         uint8_t* out = cipher_output_.Data();
         memcpy(block, staged_.Data(), n);
@@ -312,7 +312,7 @@ private:
         if (mode == at::kModeCBC) {
             for (uint32_t j = 0; j < d; ++j) block[j] ^= iv[j];
         } else if (mode == at::kModeCFB || mode == at::kModeOFB) {
-            if (reserve_ != 0) return kErrTypeNotForMethod;
+            if (reserve_ != 0) return Status::Code(kErrTypeNotForMethod);
             source = iv;
         }
         cipher_.significant_length_ = static_cast<int32_t>(n);
@@ -320,7 +320,7 @@ private:
         cipher_.significant_length_ = 0;
         // A block the key cannot encrypt (RSA) fails the pass instead of writing zeros in its
         // place.
-        if (cipher_.block_failed_) return kErrNoSecretKey;
+        if (cipher_.block_failed_) return Status::Code(kErrNoSecretKey);
         // A block operation may change the working length; it never exceeds what was allocated.
         cipher_.working_length_ = std::clamp<int32_t>(cipher_.working_length_, 0, static_cast<int32_t>(capacity_));
         const uint32_t w = static_cast<uint32_t>(cipher_.working_length_);
@@ -335,13 +335,13 @@ private:
                 out[j] ^= block[j];
             }
         }
-        return accumulator_.Append(out, w) ? 0 : kErrOutOfMemory;
+        return accumulator_.Append(out, w) ? Status::Ok() : Status::Code(kErrOutOfMemory);
     }
 
-    int32_t FlushIfFull() {
-        if (accumulator_.Length() < cryptSYMMETRIC::kChunk) return 0;
-        const int32_t result = WriteAll(output_, accumulator_);
-        return result ? result : CheckEvents(events_, cipher_.event_control_gone_, progress_, total_);
+    Status FlushIfFull() {
+        if (accumulator_.Length() < cryptSYMMETRIC::kChunk) return Status::Ok();
+        const Status result = WriteAll(output_, accumulator_);
+        return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, progress_, total_);
     }
 
     cryptSYMMETRIC& cipher_;
@@ -362,7 +362,7 @@ private:
     bool gzip_header_written_ = false;
     uLong gzip_crc_ = crc32(0, Z_NULL, 0);
     uint32_t gzip_count_ = 0;
-    int32_t run_result_ = 0;
+    Status run_result_;
 
     SecureBytes block_;
     SecureBytes cipher_output_;
@@ -371,7 +371,7 @@ private:
     Buffer accumulator_;
 };
 
-int32_t cryptSYMMETRIC::RawEncrypt(BlobPort& input, BlobPort& output, bool from_current, EventControl* events) {
+Status cryptSYMMETRIC::RawEncrypt(BlobPort& input, BlobPort& output, bool from_current, EventControl* events) {
     EncryptPass pass(*this, input, output, events);
     return pass.Run(from_current);
 }
@@ -384,7 +384,7 @@ public:
         : cipher_(cipher), input_(input), output_(output), events_(events),
           owner_(cipher.owner_ ? *cipher.owner_ : detached_owner_) {}
 
-    int32_t Run(uint64_t length_limit) {
+    Status Run(uint64_t length_limit) {
         cipher_.event_control_gone_ = false;
         cipher_.block_failed_ = false;
         total_ = BlobRemainingSize(input_);
@@ -402,34 +402,34 @@ public:
         capacity_ = std::max<uint32_t>(piece_, 16);
         if (!input_block_.Allocate(2 * static_cast<size_t>(capacity_)) || !saved_.Allocate(2 * static_cast<size_t>(capacity_)) ||
             !output_block_.Allocate(std::max<uint32_t>(2 * capacity_, 1024)))
-            return kErrOutOfMemory;
+            return Status::Code(kErrOutOfMemory);
 
         padding_ = owner_.CipherPadding();
         compression_ = owner_.CipherCompression();
         if (compression_ == at::kZlibCompression || compression_ == at::kGZipCompression) {
             const auto format = compression_ == at::kZlibCompression ? CompressionFormat::kZlib : CompressionFormat::kGzip;
-            if (cipher_.compression_.OpenInflate(format) != Z_OK) return kErrOutOfMemory;
+            if (cipher_.compression_.OpenInflate(format) != Z_OK) return Status::Code(kErrOutOfMemory);
         }
 
         output_.ExpectWrites(limit);
-        int32_t result = Loop(block, limit);
+        Status result = Loop(block, limit);
         if (padding_ == at::kPadPKCS7) accumulator_.ConsumeEnd(std::min(pad_, accumulator_.Length()));
-        if (result == 0 && accumulator_.Length()) result = Flush();
-        if (result == 0 && compressed_fed_ && !CompressedDataEnded()) result = kErrDecompressFailed;
+        if (result.IsOk() && accumulator_.Length()) result = Flush();
+        if (result.IsOk() && compressed_fed_ && !CompressedDataEnded()) result = Status::Code(kErrDecompressFailed);
         cipher_.compression_.End();
         return FinishEvents(events_, cipher_.event_control_gone_, total_, result);
     }
 
 private:
-    int32_t Loop(uint32_t block, uint64_t limit) {
+    Status Loop(uint32_t block, uint64_t limit) {
         uint64_t remaining = total_;
         uint64_t processed = 0;
-        int32_t result = 0;
-        while (remaining > 0 && result == 0 && processed < limit) {
+        Status result;
+        while (remaining > 0 && result.IsOk() && processed < limit) {
             uint32_t c = piece_;
             if (const size_t run = RunLength(block, remaining, limit - processed)) {
                 result = DecryptRun(run);
-                if (result == 0 && accumulator_.Length() >= cryptSYMMETRIC::kChunk) result = FlushAndReport(processed + (run - 1) * block);
+                if (result.IsOk() && accumulator_.Length() >= cryptSYMMETRIC::kChunk) result = FlushAndReport(processed + (run - 1) * block);
                 remaining -= run * block;
                 processed += run * block;
                 continue;
@@ -459,12 +459,12 @@ private:
                 staged_.Consume(static_cast<uint32_t>(n));
                 c = piece_ = static_cast<uint32_t>(n);
             }
-            if (result) break;
+            if (!result.IsOk()) break;
             const bool last = remaining <= c || processed + c >= limit;
             cipher_.working_length_ = static_cast<int32_t>(c);
             result = DecryptPiece(c, remaining);
             // The last piece is never passed on before the padding is removed.
-            if (result == 0 && !(last && padding_ == at::kPadPKCS7) && accumulator_.Length() >= cryptSYMMETRIC::kChunk)
+            if (result.IsOk() && !(last && padding_ == at::kPadPKCS7) && accumulator_.Length() >= cryptSYMMETRIC::kChunk)
                 result = FlushAndReport(processed);
             remaining -= std::min<uint64_t>(c, remaining);
             processed += c;
@@ -472,13 +472,13 @@ private:
         return result;
     }
 
-    int32_t Read(uint64_t count) { return input_.Read(static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX)), staged_); }
+    Status Read(uint64_t count) { return input_.Read(static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX)), staged_); }
 
     // Reads (asking for up to `count` more bytes each time) until at least `wanted` bytes are
     // staged, a read fails, or a read delivers nothing (the blob ended early).
-    int32_t ReadUntil(uint64_t count, uint64_t wanted) {
-        int32_t result = 0;
-        while (result == 0 && staged_.Length() < wanted) {
+    Status ReadUntil(uint64_t count, uint64_t wanted) {
+        Status result;
+        while (result.IsOk() && staged_.Length() < wanted) {
             const uint32_t before = staged_.Length();
             result = Read(std::max<uint64_t>(count - std::min<uint64_t>(count, before), 1));
             if (staged_.Length() == before) break;
@@ -501,14 +501,14 @@ private:
         return run >= 2 ? run : 0;
     }
 
-    int32_t DecryptRun(size_t run) {
+    Status DecryptRun(size_t run) {
         const uint32_t block = static_cast<uint32_t>(cipher_.block_size_);
         const uint32_t bytes = static_cast<uint32_t>(run * block);
         uint8_t* out = accumulator_.AppendSpace(bytes);
-        if (!out) return kErrOutOfMemory;
+        if (!out) return Status::Code(kErrOutOfMemory);
         const bool chain = owner_.CipherMode() == at::kModeCBC;
         uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
-        if (!iv) return kErrOutOfMemory;
+        if (!iv) return Status::Code(kErrOutOfMemory);
         cipher_.working_length_ = static_cast<int32_t>(block);
         if (!cipher_.DecryptRun(staged_.Data(), out, run, chain, iv)) {
             // The cipher cannot batch: the same blocks one by one.
@@ -517,11 +517,11 @@ private:
                 DecryptBlockInPlace(block, chain, iv);
                 memcpy(out + k * block, output_block_.Data(), block);
             }
-            if (cipher_.block_failed_) return kErrDecryptFailed;
+            if (cipher_.block_failed_) return Status::Code(kErrDecryptFailed);
         }
         if (padding_ == at::kPadPKCS7) pad_ = PadValue(out + bytes - block, block, block);
         staged_.Consume(bytes);
-        return 0;
+        return Status::Ok();
     }
 
     void DecryptBlockInPlace(uint32_t c, bool chain, uint8_t* iv) {
@@ -556,19 +556,19 @@ private:
         return value > data ? 0 : value + (data - value) / 256 * 256;
     }
 
-    int32_t DecryptPiece(uint32_t c, uint64_t remaining) {
+    Status DecryptPiece(uint32_t c, uint64_t remaining) {
         uint8_t* in = input_block_.Data();
         uint8_t* out = output_block_.Data();
-        if (reserve_ >= c) return kErrTypeNotForMethod;  // a reserve that leaves no room for data
+        if (reserve_ >= c) return Status::Code(kErrTypeNotForMethod);  // a reserve that leaves no room for data
         if (!cipher_.HasKeySchedule()) {
             const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(c - reserve_, remaining));
-            return accumulator_.Append(in, n) ? 0 : kErrOutOfMemory;
+            return accumulator_.Append(in, n) ? Status::Ok() : Status::Code(kErrOutOfMemory);
         }
         const int32_t mode = owner_.CipherMode();
         uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
-        if (!iv) return kErrOutOfMemory;
+        if (!iv) return Status::Code(kErrOutOfMemory);
         if (mode == at::kModeCFB) {
-            if (reserve_ != 0) return kErrTypeNotForMethod;
+            if (reserve_ != 0) return Status::Code(kErrTypeNotForMethod);
             cipher_.EncryptBlock(iv, out);
             const uint32_t m = SignificantOr(c, c);
             for (uint32_t j = 0; j < m; ++j) {
@@ -576,7 +576,7 @@ private:
                 iv[j] = in[j];
             }
         } else if (mode == at::kModeOFB) {
-            if (reserve_ != 0) return kErrTypeNotForMethod;
+            if (reserve_ != 0) return Status::Code(kErrTypeNotForMethod);
             cipher_.EncryptBlock(iv, out);
             for (uint32_t j = 0; j < c; ++j) {
                 iv[j] = out[j];
@@ -589,7 +589,7 @@ private:
         if (cipher_.block_failed_) {
             // Wrong key or damaged data: what the block left in `out` is not plaintext.
             cipher_.significant_length_ = 0;
-            return kErrDecryptFailed;
+            return Status::Code(kErrDecryptFailed);
         }
         uint32_t n = SignificantOr(c - reserve_, c);
         if (padding_ == at::kPadPKCS7) pad_ = PadValue(out, c, n);
@@ -597,48 +597,48 @@ private:
         // its own bytes, not the decrypted zeros behind them.
         if (cipher_.block_size_ == 0) n = static_cast<uint32_t>(std::min<uint64_t>(n, remaining));
         cipher_.significant_length_ = 0;
-        return accumulator_.Append(out, n) ? 0 : kErrOutOfMemory;
+        return accumulator_.Append(out, n) ? Status::Ok() : Status::Code(kErrOutOfMemory);
     }
 
-    int32_t FlushAndReport(uint64_t position) {
-        const int32_t result = Flush();
-        return result ? result : CheckEvents(events_, cipher_.event_control_gone_, position, total_);
+    Status FlushAndReport(uint64_t position) {
+        const Status result = Flush();
+        return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, position, total_);
     }
 
     // Passes the accumulator on: written as it is, or inflated first. Compressed data goes to
     // zlib in slices and what they yield is written every 128000 bytes, so that highly
     // compressed input never inflates into one huge buffer.
-    int32_t Flush() {
+    Status Flush() {
         if (compression_ == at::kNoCompression) return WriteAll(output_, accumulator_);
         compressed_fed_ = true;
-        int32_t result = 0;
-        for (uint32_t offset = 0; offset < accumulator_.Length() && result == 0; offset += kInflateSlice) {
+        Status result;
+        for (uint32_t offset = 0; offset < accumulator_.Length() && result.IsOk(); offset += kInflateSlice) {
             const uint32_t length = std::min(kInflateSlice, accumulator_.Length() - offset);
             result = InflateSlice(accumulator_.Data() + offset, length);
-            if (result == 0 && decompressed_.Length() >= cryptSYMMETRIC::kChunk) result = WriteAll(output_, decompressed_);
+            if (result.IsOk() && decompressed_.Length() >= cryptSYMMETRIC::kChunk) result = WriteAll(output_, decompressed_);
         }
         accumulator_.Clear();
-        if (result == 0) result = WriteAll(output_, decompressed_);
+        if (result.IsOk()) result = WriteAll(output_, decompressed_);
         decompressed_.Clear();
         return result;
     }
 
-    int32_t InflateSlice(const uint8_t* data, uint32_t length) {
+    Status InflateSlice(const uint8_t* data, uint32_t length) {
         CompressionStream& stream = cipher_.compression_;
         if (compression_ == at::kZlibCompression) {
-            if (!stream.IsInflate()) return 0;  // the data has ended; padding follows
+            if (!stream.IsInflate()) return Status::Ok();  // the data has ended; padding follows
             const int rc = stream.InflateChunk(data, length, decompressed_);
             if (rc == Z_STREAM_END) {
                 zlib_ended_ = true;
                 stream.End();
-                return 0;
+                return Status::Ok();
             }
-            return rc == Z_BUF_ERROR || rc == Z_OK ? 0 : kErrDecompressFailed;
+            return rc == Z_BUF_ERROR || rc == Z_OK ? Status::Ok() : Status::Code(kErrDecompressFailed);
         }
         // After the end of the deflate data only the trailer and padding follow (a whole
         // working block of it with a Unix crypt Type): the reader refuses them, harmlessly.
-        if (stream.GzipDataEnded()) return 0;
-        return stream.GzipFeed(data, length, decompressed_) || stream.GzipDataEnded() ? 0 : kErrDecompressFailed;
+        if (stream.GzipDataEnded()) return Status::Ok();
+        return stream.GzipFeed(data, length, decompressed_) || stream.GzipDataEnded() ? Status::Ok() : Status::Code(kErrDecompressFailed);
     }
 
     static constexpr uint32_t kInflateSlice = 4096;
@@ -674,7 +674,7 @@ private:
     Buffer decompressed_;
 };
 
-int32_t cryptSYMMETRIC::RawDecrypt(BlobPort& input, BlobPort& output, uint64_t length_limit, EventControl* events) {
+Status cryptSYMMETRIC::RawDecrypt(BlobPort& input, BlobPort& output, uint64_t length_limit, EventControl* events) {
     DecryptPass pass(*this, input, output, events);
     return pass.Run(length_limit);
 }

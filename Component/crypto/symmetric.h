@@ -61,10 +61,10 @@ public:
 
     // Zero-extends a key shorter than the key size, then schedules it. Non-zero when accepted.
     virtual int32_t SetKey(const uint8_t* key, uint32_t length);
-    virtual int32_t EncryptBlob(BlobPort& input, BlobPort& output, bool from_current, EventControl* events);
-    virtual int32_t RawEncrypt(BlobPort& input, BlobPort& output, bool from_current, EventControl* events);
-    virtual int32_t DecryptBlob(BlobPort& input, BlobPort& output, EventControl* events);
-    virtual int32_t RawDecrypt(BlobPort& input, BlobPort& output, uint64_t length_limit, EventControl* events);
+    virtual Status EncryptBlob(BlobPort& input, BlobPort& output, bool from_current, EventControl* events);
+    virtual Status RawEncrypt(BlobPort& input, BlobPort& output, bool from_current, EventControl* events);
+    virtual Status DecryptBlob(BlobPort& input, BlobPort& output, EventControl* events);
+    virtual Status RawDecrypt(BlobPort& input, BlobPort& output, uint64_t length_limit, EventControl* events);
     virtual int32_t ScheduleKey(const uint8_t* key, uint32_t length) { return 0; }
     // One working block: `in` holds at least the working length, `out` at least
     // max(2 x working length, 1024) bytes; the two never overlap.

@@ -297,12 +297,13 @@ TEST(AsymmetricTest, RsaBlocksAgainstOpenssl) {
 TEST(AsymmetricTest, RsaInsideThePasses) {
     ombrix::testing_passes::TestOwner owner;
     using ombrix::testing_blobs::MemoryPort;
+    using ombrix::Status;
     auto run = [&](const Bytes& key, const Bytes& input, bool encrypt, Bytes& output) {
         cryptRSA rsa;
         EXPECT_EQ(SetKey(rsa, key), 1);
         rsa.SetOwner(&owner);
         MemoryPort in(input), out;
-        const int32_t code = encrypt ? rsa.EncryptBlob(in, out, false, nullptr) : rsa.DecryptBlob(in, out, nullptr);
+        const Status code = encrypt ? rsa.EncryptBlob(in, out, false, nullptr) : rsa.DecryptBlob(in, out, nullptr);
         output = out.data;
         return code;
     };
@@ -317,10 +318,10 @@ TEST(AsymmetricTest, RsaInsideThePasses) {
             for (size_t length : {size_t{1}, d - 1, d, d + 1, 2 * d}) {
                 SCOPED_TRACE(testing::Message() << d << " " << padding << " " << length);
                 const Bytes plain(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(length));
-                ASSERT_EQ(run(PublicPart(*key, 2), plain, true, encrypted), 0);
+                ASSERT_EQ(run(PublicPart(*key, 2), plain, true, encrypted), Status::Ok());
                 const size_t blocks = (length + d - 1) / d + (padding == at::kPadPKCS7 && length % d == 0);
                 EXPECT_EQ(encrypted.size(), blocks * (d + 11));
-                ASSERT_EQ(run(*key, encrypted, false, back), 0);
+                ASSERT_EQ(run(*key, encrypted, false, back), Status::Ok());
                 EXPECT_EQ(back, plain);
             }
         }
@@ -328,22 +329,22 @@ TEST(AsymmetricTest, RsaInsideThePasses) {
 
     // Another key, a changed byte, a block the private key made decrypted with the private key.
     const Bytes plain(message.begin(), message.begin() + 300);
-    ASSERT_EQ(run(PublicPart(blob, 2), plain, true, encrypted), 0);
-    EXPECT_EQ(run(blob3072, encrypted, false, back), ombrix::kErrDecryptFailed);
+    ASSERT_EQ(run(PublicPart(blob, 2), plain, true, encrypted), Status::Ok());
+    EXPECT_EQ(run(blob3072, encrypted, false, back), Status::Code(ombrix::kErrDecryptFailed));
     EXPECT_TRUE(back.empty());
     encrypted[200] ^= 1;
-    EXPECT_EQ(run(blob, encrypted, false, back), ombrix::kErrDecryptFailed);
+    EXPECT_EQ(run(blob, encrypted, false, back), Status::Code(ombrix::kErrDecryptFailed));
     EXPECT_TRUE(back.empty());
-    ASSERT_EQ(run(blob, plain, true, encrypted), 0);
-    EXPECT_EQ(run(blob, encrypted, false, back), ombrix::kErrDecryptFailed);
-    ASSERT_EQ(run(PublicPart(blob, 2), encrypted, false, back), 0);
+    ASSERT_EQ(run(blob, plain, true, encrypted), Status::Ok());
+    EXPECT_EQ(run(blob, encrypted, false, back), Status::Code(ombrix::kErrDecryptFailed));
+    ASSERT_EQ(run(PublicPart(blob, 2), encrypted, false, back), Status::Ok());
     EXPECT_EQ(back, plain);
     // A public exponent equal to the modulus: no block can be encrypted.
     const std::vector<size_t> ends = ValueEnds(blob);
     Bytes exponent_is_modulus = PublicPart(blob, 1);
     exponent_is_modulus.insert(exponent_is_modulus.end(), blob.begin() + static_cast<std::ptrdiff_t>(ends[0]),
                                blob.begin() + static_cast<std::ptrdiff_t>(ends[1]));
-    EXPECT_EQ(run(exponent_is_modulus, plain, true, encrypted), ombrix::kErrNoSecretKey);
+    EXPECT_EQ(run(exponent_is_modulus, plain, true, encrypted), Status::Code(ombrix::kErrNoSecretKey));
     EXPECT_TRUE(encrypted.empty());
 }
 

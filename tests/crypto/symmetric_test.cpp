@@ -37,14 +37,14 @@ std::unique_ptr<cryptSYMMETRIC> Keyed(int32_t type, TestOwner& owner, const Byte
 }
 
 struct PassResult {
-    int32_t code;
+    Status code;
     Bytes output;
 };
 
 PassResult Encrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes& plain, uint32_t max_read = UINT32_MAX) {
     MemoryPort in(plain, max_read), out;
     auto cipher = Keyed(type, owner, key);
-    const int32_t code = cipher->EncryptBlob(in, out, false, &owner);
+    const Status code = cipher->EncryptBlob(in, out, false, &owner);
     EXPECT_EQ(owner.null_log_lines, 0);  // every debug log line is text
     return {code, out.data};
 }
@@ -52,7 +52,7 @@ PassResult Encrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes
 PassResult Decrypt(int32_t type, TestOwner& owner, const Bytes& key, const Bytes& cipher_text, uint32_t max_read = UINT32_MAX) {
     MemoryPort in(cipher_text, max_read), out;
     auto cipher = Keyed(type, owner, key);
-    const int32_t code = cipher->DecryptBlob(in, out, &owner);
+    const Status code = cipher->DecryptBlob(in, out, &owner);
     EXPECT_EQ(owner.null_log_lines, 0);  // every debug log line is text
     return {code, out.data};
 }
@@ -63,7 +63,7 @@ TEST(SymmetricPass, AesVectorWithNullPaddingAndPartialBlock) {
     const Bytes key = FromHex("000102030405060708090a0b0c0d0e0f");
     Bytes plain = FromHex("00112233445566778899aabbccddeeff");
     const auto one = Encrypt(at::kAES, owner, key, plain);
-    ASSERT_EQ(one.code, 0);
+    ASSERT_EQ(one.code, Status::Ok());
     EXPECT_EQ(one.output, FromHex("69c4e0d86a7b0430d8cdb78070b4c55a"));
     EXPECT_NE(owner.log.find("RawEncrypt::len = 16\r\n"), std::string::npos);
 
@@ -85,7 +85,7 @@ TEST(SymmetricPass, Pkcs7AddsAWholeBlockAndIsRemovedAlsoAtAFlush) {
         const auto encrypted = Encrypt(at::kAES, owner, key, plain);
         ASSERT_EQ(encrypted.output.size(), length ? (length / 16 + 1) * 16 : 0) << length;
         const auto back = Decrypt(at::kAES, owner, key, encrypted.output);
-        EXPECT_EQ(back.code, 0);
+        EXPECT_EQ(back.code, Status::Ok());
         EXPECT_EQ(back.output, plain) << length;
     }
 }
@@ -109,10 +109,10 @@ TEST(SymmetricPass, RoundTripsForEveryCombination) {
                         owner.mode = mode, owner.padding = padding, owner.compression = compression;
                         owner.SetIv(FromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
                         const auto encrypted = Encrypt(type, owner, key, plain, 5000);
-                        ASSERT_EQ(encrypted.code, 0);
+                        ASSERT_EQ(encrypted.code, Status::Ok());
                         owner.SetIv(FromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"), 16);
                         const auto back = Decrypt(type, owner, key, encrypted.output, 7001);
-                        ASSERT_EQ(back.code, 0) << type << " " << mode << " " << compression << " " << padding << " " << length;
+                        ASSERT_EQ(back.code, Status::Ok()) << type << " " << mode << " " << compression << " " << padding << " " << length;
                         ASSERT_GE(back.output.size(), plain.size());
                         // Without compression the padding of the last block stays unless it is PKCS#7.
                         ASSERT_TRUE(std::equal(plain.begin(), plain.end(), back.output.begin()))
@@ -173,7 +173,7 @@ TEST(SymmetricPass, BatchedRunsEqualBlockByBlock) {
                         ciphers[k]->SetOwner(&owner);
                         ciphers[k]->SetKey(key.data(), static_cast<uint32_t>(key.size()));
                         MemoryPort in(plain, max_read);
-                        ASSERT_EQ(ciphers[k]->EncryptBlob(in, outputs[k], false, &owner), 0);
+                        ASSERT_EQ(ciphers[k]->EncryptBlob(in, outputs[k], false, &owner), Status::Ok());
                         ivs.emplace_back(owner.iv.Data(), owner.iv.Data() + ciphers[k]->BlockSize());
                         // The same object decrypts, so schedules are exercised in both directions.
                         Variant fresh = make(type);
@@ -183,7 +183,7 @@ TEST(SymmetricPass, BatchedRunsEqualBlockByBlock) {
                         decryptor->SetOwner(&owner);
                         decryptor->SetKey(key.data(), static_cast<uint32_t>(key.size()));
                         MemoryPort encrypted(outputs[k].data, max_read), back;
-                        ASSERT_EQ(decryptor->DecryptBlob(encrypted, back, &owner), 0);
+                        ASSERT_EQ(decryptor->DecryptBlob(encrypted, back, &owner), Status::Ok());
                         EXPECT_EQ(back.data, plain) << type << " " << mode << " " << length;
                         ivs.emplace_back(owner.iv.Data(), owner.iv.Data() + decryptor->BlockSize());
                     }
@@ -207,7 +207,7 @@ TEST(SymmetricPass, ProgressAbortAndAControlReleasedByItsHandler) {
     {
         TestOwner owner;
         const auto result = Encrypt(at::kAES, owner, key, plain);
-        ASSERT_EQ(result.code, 0);
+        ASSERT_EQ(result.code, Status::Ok());
         ASSERT_GE(owner.progress.size(), 3u);
         EXPECT_LT(owner.progress.front().first, 300000u);
         EXPECT_EQ(owner.progress.front().first, 128000u - 16);  // the count before the block that filled the chunk
@@ -217,7 +217,7 @@ TEST(SymmetricPass, ProgressAbortAndAControlReleasedByItsHandler) {
         TestOwner owner;
         owner.abort_at_first_progress = true;
         const auto result = Encrypt(at::kAES, owner, key, RandomBytes(1000000, 3));
-        EXPECT_EQ(result.code, kErrAborted);
+        EXPECT_EQ(result.code, Status::Code(kErrAborted));
         EXPECT_EQ(result.output.size(), 128000u);  // the first flush stays in the output
         EXPECT_EQ(owner.progress.back(), std::make_pair(uint64_t{1000000}, uint64_t{1000000}));
     }
@@ -226,7 +226,7 @@ TEST(SymmetricPass, ProgressAbortAndAControlReleasedByItsHandler) {
         owner.gone_at_first_progress = true;
         MemoryPort in(plain), out;
         auto cipher = Keyed(at::kAES, owner, key);
-        EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), kErrAborted);
+        EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), Status::Code(kErrAborted));
         EXPECT_TRUE(cipher->EventControlGone());
         EXPECT_EQ(owner.progress.size(), 1u);  // nothing is fired on a released control
     }
@@ -234,7 +234,7 @@ TEST(SymmetricPass, ProgressAbortAndAControlReleasedByItsHandler) {
         TestOwner owner;
         owner.abort = true;  // seen at the first flush of a decryption too
         const auto result = Decrypt(at::kAES, owner, key, RandomBytes(400000, 4));
-        EXPECT_EQ(result.code, kErrAborted);
+        EXPECT_EQ(result.code, Status::Code(kErrAborted));
     }
 }
 
@@ -243,7 +243,7 @@ TEST(SymmetricPass, BlobFailuresEndThePass) {
     MemoryPort in(RandomBytes(1000, 5)), out;
     out.fail_writes = true;
     auto cipher = Keyed(at::kDES, owner, FromHex("0123456789abcdef"));
-    EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), static_cast<int32_t>(0x80070070));
+    EXPECT_EQ(cipher->EncryptBlob(in, out, false, &owner), Status::Failure(static_cast<int32_t>(0x80070070)));
 }
 
 // A reserve per block (RSA's) cannot feed back through CFB or OFB.
@@ -260,9 +260,9 @@ TEST(SymmetricPass, FeedbackModesRefuseABlockReserve) {
         ReservingCipher cipher;
         cipher.SetOwner(&owner);
         cipher.SetKey(FromHex("0123456789abcdef").data(), 8);
-        EXPECT_EQ(cipher.EncryptBlob(in, out, false, &owner), kErrTypeNotForMethod);
+        EXPECT_EQ(cipher.EncryptBlob(in, out, false, &owner), Status::Code(kErrTypeNotForMethod));
         MemoryPort encrypted(RandomBytes(16, 7));
-        EXPECT_EQ(cipher.DecryptBlob(encrypted, back, &owner), kErrTypeNotForMethod);
+        EXPECT_EQ(cipher.DecryptBlob(encrypted, back, &owner), Status::Code(kErrTypeNotForMethod));
     }
 }
 
@@ -302,24 +302,24 @@ TEST(SymmetricPass, NoneWithCompressionWritesStandardStreams) {
 class ZeroSource : public BlobPort {
 public:
     explicit ZeroSource(uint64_t size) : size_(size) {}
-    int32_t Read(uint32_t count, Buffer& into) override {
+    Status Read(uint32_t count, Buffer& into) override {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, size_ - position_));
         largest_read = std::max(largest_read, count);
         memset(into.AppendSpace(n), 0, n);
         position_ += n;
-        return 0;
+        return Status::Ok();
     }
-    int32_t Write(const uint8_t*, uint32_t count) override {
+    Status Write(const uint8_t*, uint32_t count) override {
         written += count;
         largest_write = std::max(largest_write, count);
-        return 0;
+        return Status::Ok();
     }
-    int32_t Seek(int64_t offset, int32_t origin, uint64_t* position) override {
+    Status Seek(int64_t offset, int32_t origin, uint64_t* position) override {
         position_ = origin == kSeekEnd ? size_ : origin == kSeekStart ? static_cast<uint64_t>(offset) : position_;
         if (position) *position = position_;
-        return 0;
+        return Status::Ok();
     }
-    int32_t SetSize(uint64_t) override { return 0; }
+    Status SetSize(uint64_t) override { return Status::Ok(); }
     uint64_t written = 0;
     uint32_t largest_read = 0, largest_write = 0;
 
@@ -335,14 +335,14 @@ TEST(SymmetricPass, MemoryStaysBoundedByTheChunkSizes) {
     ZeroSource zeros(40u << 20);
     MemoryPort compressed;
     auto encryptor = Keyed(at::kAES, owner, RandomBytes(16, 14));
-    ASSERT_EQ(encryptor->EncryptBlob(zeros, compressed, false, &owner), 0);
+    ASSERT_EQ(encryptor->EncryptBlob(zeros, compressed, false, &owner), Status::Ok());
     EXPECT_LE(zeros.largest_read, cryptSYMMETRIC::kChunk);
     EXPECT_LT(compressed.data.size(), 100000u);
 
     ZeroSource sink(0);
     compressed.position = 0;
     auto decryptor = Keyed(at::kAES, owner, RandomBytes(16, 14));
-    ASSERT_EQ(decryptor->DecryptBlob(compressed, sink, &owner), 0);
+    ASSERT_EQ(decryptor->DecryptBlob(compressed, sink, &owner), Status::Ok());
     EXPECT_EQ(sink.written, 40u << 20);
     EXPECT_LT(sink.largest_write, 5u << 20);
 }
@@ -361,16 +361,16 @@ TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
                 for (size_t cut : {size_t{0}, size_t{1}, good.output.size() / 2, good.output.size() - 1}) {
                     Bytes damaged(good.output.begin(), good.output.begin() + static_cast<long>(cut));
                     const auto result = Decrypt(type, owner, key, damaged, 333);
-                    EXPECT_TRUE(result.code == 0 || result.code == kErrDecompressFailed) << type << " " << result.code;
+                    EXPECT_TRUE(result.code.IsOk() || result.code == Status::Code(kErrDecompressFailed)) << type << " " << result.code.Value();
                     // Cut inside the compressed data (a cut trailer is not noticed: the data is whole).
                     if (compression != at::kNoCompression && cut == good.output.size() / 2 && type != at::kUNIXcrypt3) {
-                        EXPECT_EQ(result.code, kErrDecompressFailed) << type << " " << cut;
+                        EXPECT_EQ(result.code, Status::Code(kErrDecompressFailed)) << type << " " << cut;
                     }
                 }
                 for (int32_t padding : {at::kPadNull, at::kPadPKCS7}) {
                     owner.padding = padding;
                     const auto noise = Decrypt(type, owner, key, RandomBytes(70001, 12), 4097);
-                    EXPECT_TRUE(noise.code == 0 || noise.code == kErrDecompressFailed);
+                    EXPECT_TRUE(noise.code.IsOk() || noise.code == Status::Code(kErrDecompressFailed));
                 }
             }
         }
@@ -380,7 +380,7 @@ TEST(SymmetricPass, DamagedInputGivesAResultOrDecompressionFailure) {
     owner.compression = at::kZlibCompression;
     auto stream = Encrypt(at::kNone, owner, {}, RandomBytes(1000, 13)).output;
     stream.back() ^= 1;
-    EXPECT_EQ(Decrypt(at::kNone, owner, {}, stream).code, kErrDecompressFailed);
+    EXPECT_EQ(Decrypt(at::kNone, owner, {}, stream).code, Status::Code(kErrDecompressFailed));
 }
 
 }  // namespace

@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryPort out;
     auto cipher = KeyedCipher(settings, owner);
     if (!cipher) return 0;
-    const int32_t code = cipher->RawDecrypt(in, out, length_limit, limit_choice & 2 ? &owner : nullptr);
-    FUZZ_CHECK(code >= 0);
+    const Status code = cipher->RawDecrypt(in, out, length_limit, limit_choice & 2 ? &owner : nullptr);
+    FUZZ_CHECK(!code.IsFailure());
     FUZZ_CHECK(owner.null_log_lines == 0);
     // Decompression may expand, but without it the output never outgrows the input by more
     // than one working block.
-    if (code == 0 && owner.compression == 0)
+    if (code.IsOk() && owner.compression == 0)
         FUZZ_CHECK(out.data.size() <= in.data.size() + static_cast<size_t>(std::max(cipher->WorkingLength(), 1024)) * 2);
     return 0;
 }

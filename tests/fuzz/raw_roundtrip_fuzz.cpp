@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryPort source(plain, settings.max_read), encrypted;
     auto encryptor = KeyedCipher(settings, owner);
     if (!encryptor) return 0;
-    FUZZ_CHECK(encryptor->RawEncrypt(source, encrypted, false, &owner) == 0);
+    FUZZ_CHECK(encryptor->RawEncrypt(source, encrypted, false, &owner).IsOk());
 
     encrypted.position = 0;
     MemoryPort decrypted;
@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(decryptor != nullptr);
     const uint32_t read = 1 + (settings.max_read * 7) % 9000;
     MemoryPort cipher_text(encrypted.data, read);
-    const int32_t code = decryptor->RawDecrypt(cipher_text, decrypted, 0, &owner);
-    if (code != 0) fprintf(stderr, "RawDecrypt: %d\n", code);
-    FUZZ_CHECK(code == 0);
+    const Status code = decryptor->RawDecrypt(cipher_text, decrypted, 0, &owner);
+    if (!code.IsOk()) fprintf(stderr, "RawDecrypt: %d\n", code.Value());
+    FUZZ_CHECK(code.IsOk());
     FUZZ_CHECK(owner.null_log_lines == 0);
 
     const Bytes& back = decrypted.data;

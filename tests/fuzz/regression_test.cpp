@@ -23,14 +23,14 @@ using TrickleBlob = testing_blobs::MemoryPort;
 using testing_passes::TestOwner;
 
 struct Outcome {
-    int32_t code;
+    Status code;
     Bytes output;
 };
 
 Outcome RunPass(bool encrypt, int32_t type, TestOwner& settings, const Bytes& input, uint32_t max_read) {
     auto cipher = CreateSymmetric(type);
     EXPECT_TRUE(cipher);
-    if (!cipher) return {-1, {}};
+    if (!cipher) return {Status::Code(-1), {}};
     cipher->SetOwner(&settings);
     const Bytes key(25, 0x39);
     if (type != at::kNone) {
@@ -38,7 +38,7 @@ Outcome RunPass(bool encrypt, int32_t type, TestOwner& settings, const Bytes& in
     }
     settings.SetIv({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 16);
     TrickleBlob in(input, max_read), out({}, UINT32_MAX);
-    const int32_t code = encrypt ? cipher->RawEncrypt(in, out, false, nullptr) : cipher->RawDecrypt(in, out, 0, nullptr);
+    const Status code = encrypt ? cipher->RawEncrypt(in, out, false, nullptr) : cipher->RawDecrypt(in, out, 0, nullptr);
     return {code, out.data};
 }
 
@@ -58,14 +58,14 @@ TEST(FuzzRegression, DecryptionWithReadsShorterThanABlock) {
                     settings.mode = mode, settings.padding = padding, settings.compression = compression;
                     settings.log_enabled = false;
                     const Outcome encrypted = RunPass(true, type, settings, plain, UINT32_MAX);
-                    ASSERT_EQ(encrypted.code, 0);
+                    ASSERT_EQ(encrypted.code, Status::Ok());
                     const Outcome whole = RunPass(false, type, settings, encrypted.output, UINT32_MAX);
-                    ASSERT_EQ(whole.code, 0);
+                    ASSERT_EQ(whole.code, Status::Ok());
                     ASSERT_GE(whole.output.size(), plain.size());
                     ASSERT_TRUE(std::equal(plain.begin(), plain.end(), whole.output.begin()));
                     for (uint32_t max_read : {1u, 3u, 8u, 15u}) {
                         const Outcome trickled = RunPass(false, type, settings, encrypted.output, max_read);
-                        EXPECT_EQ(trickled.code, 0) << type << " " << mode << " " << compression << " " << padding << " " << max_read;
+                        EXPECT_EQ(trickled.code, Status::Ok()) << type << " " << mode << " " << compression << " " << padding << " " << max_read;
                         EXPECT_EQ(trickled.output, whole.output)
                             << type << " " << mode << " " << compression << " " << padding << " " << max_read;
                     }
