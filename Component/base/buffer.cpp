@@ -1,10 +1,10 @@
 #include "base/buffer.h"
-#include "base/byte_order.h"
-
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "base/byte_order.h"
 
 namespace ombrix {
 

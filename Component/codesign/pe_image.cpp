@@ -1,8 +1,8 @@
 #include "codesign/pe_image.h"
-#include "base/byte_order.h"
 
 #include <algorithm>
 
+#include "base/byte_order.h"
 #include "base/error_codes.h"
 
 namespace ombrix {

@@ -1,15 +1,15 @@
 #include "crypto/asymmetric.h"
-#include "base/byte_order.h"
-#include "crypto/mpint.h"
 
 #include <cstring>
 #include <new>
 #include <utility>
 
+#include "base/byte_order.h"
 #include "binding/binding.h"
 #include "binding/openssl_holders.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/digests.h"
+#include "crypto/mpint.h"
 
 namespace ombrix {
 namespace {

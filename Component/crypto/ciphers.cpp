@@ -1,10 +1,10 @@
 #include "crypto/ciphers.h"
-#include "base/byte_order.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "binding/binding.h"
 #include "binding/openssl_holders.h"
 

@@ -1,5 +1,4 @@
 #include "crypto/digests.h"
-#include "base/byte_order.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
@@ -7,10 +6,11 @@
 #include <cstring>
 #include <new>
 
+#include "base/buffer.h"
+#include "base/byte_order.h"
 #include "binding/binding.h"
 #include "binding/fips.h"
 #include "crypto/algorithm_types.h"
-#include "base/buffer.h"
 #include "crypto/sha2.h"
 
 namespace ombrix {

@@ -1,10 +1,10 @@
 #include "crypto/private_key.h"
-#include "crypto/mpint.h"
 
 #include <memory>
 
 #include "binding/binding.h"
 #include "binding/openssl_holders.h"
+#include "crypto/mpint.h"
 
 namespace ombrix {
 namespace {

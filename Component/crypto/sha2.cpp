@@ -1,5 +1,4 @@
 #include "crypto/sha2.h"
-#include "base/byte_order.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "base/buffer.h"
+#include "base/byte_order.h"
 
 namespace ombrix {
 namespace {

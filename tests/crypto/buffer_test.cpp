@@ -1,7 +1,7 @@
 #include "base/buffer.h"
-#include "crypto/mpint.h"
 
 #include "binding/binding.h"
+#include "crypto/mpint.h"
 
 #include <gtest/gtest.h>
 
