@@ -59,28 +59,16 @@ private:
 };
 
 #ifdef _WIN32
-// The Windows handles the component owns.
-template <typename Handle>
-struct GdiObjectTraits {
+// The Windows handles the component owns. Most are null when absent and go with one call.
+template <typename Handle, auto CloseFunction>
+struct NullOrClose {
     static Handle Null() { return nullptr; }
-    static void Close(Handle object) { DeleteObject(object); }
-};
-struct DcTraits {
-    static HDC Null() { return nullptr; }
-    static void Close(HDC dc) { DeleteDC(dc); }
-};
-struct MetafileTraits {
-    static HMETAFILE Null() { return nullptr; }
-    static void Close(HMETAFILE metafile) { DeleteMetaFile(metafile); }
+    static void Close(Handle handle) { CloseFunction(handle); }
 };
 // A metafile device context still recording: closing it discards the recording.
 struct MetafileRecordingTraits {
     static HDC Null() { return nullptr; }
     static void Close(HDC dc) { DeleteMetaFile(CloseMetaFile(dc)); }
-};
-struct RegistryKeyTraits {
-    static HKEY Null() { return nullptr; }
-    static void Close(HKEY key) { RegCloseKey(key); }
 };
 // File handles: CreateFile fails with INVALID_HANDLE_VALUE; null is no file either.
 struct FileHandleTraits {
@@ -88,26 +76,18 @@ struct FileHandleTraits {
     static bool Valid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
     static void Close(HANDLE handle) { CloseHandle(handle); }
 };
-struct GlobalMemoryTraits {
-    static HGLOBAL Null() { return nullptr; }
-    static void Close(HGLOBAL memory) { GlobalFree(memory); }
-};
-struct CertContextTraits {
-    static PCCERT_CONTEXT Null() { return nullptr; }
-    static void Close(PCCERT_CONTEXT context) { CertFreeCertificateContext(context); }
-};
 
 template <typename Handle>
-using GdiObject = Unique<Handle, GdiObjectTraits<Handle>>;
-using MetafileHandle = Unique<HMETAFILE, MetafileTraits>;
+using GdiObject = Unique<Handle, NullOrClose<Handle, &DeleteObject>>;
+using MetafileHandle = Unique<HMETAFILE, NullOrClose<HMETAFILE, &DeleteMetaFile>>;
 using MetafileRecording = Unique<HDC, MetafileRecordingTraits>;
-using RegistryKey = Unique<HKEY, RegistryKeyTraits>;
+using RegistryKey = Unique<HKEY, NullOrClose<HKEY, &RegCloseKey>>;
 using FileHandle = Unique<HANDLE, FileHandleTraits>;
-using GlobalMemory = Unique<HGLOBAL, GlobalMemoryTraits>;
-using CertContext = Unique<PCCERT_CONTEXT, CertContextTraits>;
+using GlobalMemory = Unique<HGLOBAL, NullOrClose<HGLOBAL, &GlobalFree>>;
+using CertContext = Unique<PCCERT_CONTEXT, NullOrClose<PCCERT_CONTEXT, &CertFreeCertificateContext>>;
 
 // A memory device context made with CreateCompatibleDC.
-class MemoryDc : public Unique<HDC, DcTraits> {
+class MemoryDc : public Unique<HDC, NullOrClose<HDC, &DeleteDC>> {
 public:
     explicit MemoryDc(HDC compatible_with) : Unique(CreateCompatibleDC(compatible_with)) {}
 };

@@ -67,11 +67,13 @@ public:
     VARIANT* Put() { VariantClear(&value_); return &value_; }
     // Replaces the value with a copy of what `source` holds, references resolved (VariantCopyInd):
     // the copy never points into the source's storage. A value that cannot be copied, or whose
-    // copy could not be copied again (an array of VT_EMPTY, say), leaves it empty.
+    // copy VariantCopy would refuse (an array of VT_EMPTY elements, say), leaves it empty, so that
+    // a get can always hand it back. Texts and byte arrays (keys) are always copyable and are not
+    // copied again: no unwiped copy of a key is made.
     HRESULT CopyValueOf(const VARIANT& source) {
         VariantClear(&value_);
         HRESULT hr = VariantCopyInd(&value_, const_cast<VARIANT*>(&source));
-        if (SUCCEEDED(hr)) {
+        if (SUCCEEDED(hr) && V_VT(&value_) != VT_BSTR && V_VT(&value_) != (VT_ARRAY | VT_UI1)) {
             Variant trial;
             hr = CopyTo(trial.Get());
             if (FAILED(hr)) VariantClear(&value_);

@@ -47,3 +47,15 @@ HRESULT RegisterServer();
 HRESULT UnregisterServer();
 
 }  // namespace com
+
+// The exports every in-process server built on the framework has besides DllMain (which attaches
+// the module): class objects, the unload check and registration.
+#define COM_SERVER_EXPORTS                                                                              \
+    extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** result) try {      \
+        return com::GetClassObject(clsid, riid, result);                                               \
+    } COM_CATCH                                                                                        \
+    extern "C" HRESULT WINAPI DllCanUnloadNow() try {                                                  \
+        return com::ModuleLockCount() == 0 ? S_OK : S_FALSE;                                           \
+    } COM_CATCH                                                                                        \
+    extern "C" HRESULT WINAPI DllRegisterServer() try { return com::RegisterServer(); } COM_CATCH      \
+    extern "C" HRESULT WINAPI DllUnregisterServer() try { return com::UnregisterServer(); } COM_CATCH

@@ -139,6 +139,9 @@ private:
     bool Fire(DISPID id, std::initializer_list<LONG> arguments);
     // Writes a fixed line to the debug log when one is set.
     void Log(const char* line);
+    // The argument's IBlob, logging "<operation>::<role> blob ok" or, with `log_invalid`,
+    // "... invalid"; empty when the argument is no blob.
+    com::Ptr<IBlob> LoggedBlob(IUnknown* argument, const char* operation, const char* role, bool log_invalid = true);
     // The algorithm object of an Encrypt or Decrypt, keyed: 0, or the code to raise.
     int32_t PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher);
     // Fires Done when events are on; false when a handler released the control.

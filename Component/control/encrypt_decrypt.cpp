@@ -72,6 +72,13 @@ void COmbrix::Log(const char* line) {
     if (!debug_file_.Empty()) DebugLogWrite(debug_file_.Get(), "%s", line);
 }
 
+com::Ptr<IBlob> COmbrix::LoggedBlob(IUnknown* argument, const char* operation, const char* role, bool log_invalid) {
+    com::Ptr<IBlob> blob = com::TryQuery<IBlob>(argument);
+    if ((blob || log_invalid) && !debug_file_.Empty())
+        DebugLogWrite(debug_file_.Get(), "%s::%s blob %s\r\n", operation, role, blob ? "ok" : "invalid");
+    return blob;
+}
+
 bool COmbrix::FinishOperation() { return FireDone(); }
 
 int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMMETRIC>& cipher) {
@@ -111,15 +118,10 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
     Log("Encrypt start\r\n");
     abort_request_ = 0;
 
-    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
-    if (!input_blob) {
-        Log("Encrypt::Input blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Encrypt::Input blob ok\r\n");
-    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    const com::Ptr<IBlob> input_blob = LoggedBlob(data, "Encrypt", "Input");
+    if (!input_blob) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> output_blob = LoggedBlob(out_blob, "Encrypt", "Output", false);
     if (!output_blob) return Error(kErrNotABlob);
-    Log("Encrypt::Output blob ok\r\n");
 
     std::unique_ptr<cryptSYMMETRIC> cipher;
     if (const int32_t code = PrepareCipher("Encrypt", cipher)) return Error(code);
@@ -170,19 +172,11 @@ STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
     Log("Decrypt start\r\n");
     abort_request_ = 0;
 
-    const com::Ptr<IBlob> input_blob = com::TryQuery<IBlob>(data);
-    if (!input_blob) {
-        Log("Decrypt::Input blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Decrypt::Input blob ok\r\n");
+    const com::Ptr<IBlob> input_blob = LoggedBlob(data, "Decrypt", "Input");
+    if (!input_blob) return Error(kErrNotABlob);
     if (!out_blob) return Error(kErrNotABlob);
-    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
-    if (!output_blob) {
-        Log("Decrypt::Output blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Decrypt::Output blob ok\r\n");
+    const com::Ptr<IBlob> output_blob = LoggedBlob(out_blob, "Decrypt", "Output");
+    if (!output_blob) return Error(kErrNotABlob);
 
     std::unique_ptr<cryptSYMMETRIC> cipher;
     if (const int32_t code = PrepareCipher("Decrypt", cipher)) return Error(code);

@@ -58,18 +58,10 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();
     Log("Sign start\r\n");
-    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
-    if (!input) {
-        Log("Sign::Input blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Sign::Input blob ok\r\n");
-    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
-    if (!output) {
-        Log("Sign::Output blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Sign::Output blob ok\r\n");
+    const com::Ptr<IBlob> input = LoggedBlob(data, "Sign", "Input");
+    if (!input) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> output = LoggedBlob(out_blob, "Sign", "Output");
+    if (!output) return Error(kErrNotABlob);
 
     std::unique_ptr<cryptASYMMETRIC> signer;
     if (const int32_t code = PrepareAsymmetric("Sign", true, signer)) return Error(code);
@@ -100,18 +92,10 @@ STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid)
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();
     Log("Verify start\r\n");
-    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
-    if (!input) {
-        Log("Verify::Input blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Verify::Input blob ok\r\n");
-    const com::Ptr<IBlob> signature_blob = com::TryQuery<IBlob>(signature);
-    if (!signature_blob) {
-        Log("Verify::Output blob invalid\r\n");
-        return Error(kErrNotABlob);
-    }
-    Log("Verify::Output blob ok\r\n");
+    const com::Ptr<IBlob> input = LoggedBlob(data, "Verify", "Input");
+    if (!input) return Error(kErrNotABlob);
+    const com::Ptr<IBlob> signature_blob = LoggedBlob(signature, "Verify", "Output");
+    if (!signature_blob) return Error(kErrNotABlob);
 
     std::unique_ptr<cryptASYMMETRIC> verifier;
     if (const int32_t code = PrepareAsymmetric("Verify", false, verifier)) return Error(code);

@@ -33,12 +33,4 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** result) try {
-    return com::GetClassObject(clsid, riid, result);
-} COM_CATCH
-
-extern "C" HRESULT WINAPI DllCanUnloadNow() try { return com::ModuleLockCount() == 0 ? S_OK : S_FALSE; } COM_CATCH
-
-extern "C" HRESULT WINAPI DllRegisterServer() try { return com::RegisterServer(); } COM_CATCH
-
-extern "C" HRESULT WINAPI DllUnregisterServer() try { return com::UnregisterServer(); } COM_CATCH
+COM_SERVER_EXPORTS
