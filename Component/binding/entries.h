@@ -224,3 +224,9 @@
           OPTIONAL(BN_dup)
           OPTIONAL(EVP_PKEY_assign)
 /* 180 */ OPTIONAL(X509_check_private_key)
+
+// Optional entries: the SHA-2 digests of Authenticode signatures and their time stamps. A library
+// without them signs executables with MD5 and SHA-1 only.
+/* 181 */ OPTIONAL(EVP_sha256)
+          OPTIONAL(EVP_sha384)
+          OPTIONAL(EVP_sha512)
