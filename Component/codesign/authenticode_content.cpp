@@ -18,12 +18,6 @@ constexpr uint8_t kPeImageData[] = {
     0x00, 0xA0, 0x20, 0xA2, 0x1E, 0x80, 0x1C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x4F, 0x00, 0x62, 0x00,
     0x73, 0x00, 0x6F, 0x00, 0x6C, 0x00, 0x65, 0x00, 0x74, 0x00, 0x65, 0x00, 0x3E, 0x00, 0x3E, 0x00, 0x3E};
 
-uint32_t HeaderLength(uint32_t length) {
-    uint32_t digits = 0;
-    for (uint32_t rest = length; rest; rest >>= 8) ++digits;
-    return length < 0x80 ? 2 : 2 + digits;
-}
-
 }  // namespace
 
 const DigestIdentifier kMd5DigestIdentifier{kMd5Oid, sizeof kMd5Oid, 16};
@@ -89,22 +83,22 @@ bool LibraryHash::Finish(Buffer& out) {
     return appended;
 }
 
+bool AppendDigestInfo(Buffer& out, const DigestIdentifier& digest, const uint8_t* value, uint32_t length) {
+    const uint8_t null_parameters[2] = {0x05, 0x00};
+    Buffer algorithm, fields;
+    return AppendDerHeader(algorithm, 0x30, digest.oid_length + 2) && algorithm.Append(digest.oid_der, digest.oid_length) &&
+           algorithm.Append(null_parameters, 2) && fields.Append(algorithm.Data(), algorithm.Length()) &&
+           AppendDerElement(fields, 0x04, value, length) && AppendDerElement(out, 0x30, fields.Data(), fields.Length());
+}
+
 bool BuildIndirectDataContent(const DigestIdentifier& digest, const uint8_t* value, uint32_t length, Buffer& content,
                               uint32_t* header_length) {
-    if (!value || length != digest.digest_length || length > 1024 || digest.oid_length > 64) return false;
-    const uint32_t algorithm_length = digest.oid_length + 2;  // the OID and NULL
-    const uint32_t algorithm_total = HeaderLength(algorithm_length) + algorithm_length;
-    const uint32_t digest_info_length = algorithm_total + HeaderLength(length) + length;
-    const uint32_t outer_length = sizeof kPeImageData + HeaderLength(digest_info_length) + digest_info_length;
-    const uint8_t null_parameters[2] = {0x05, 0x00};
-
+    if (!value || length != digest.digest_length) return false;
+    Buffer fields;
     content.Clear();
-    const bool built = AppendDerHeader(content, 0x30, outer_length) && content.Append(kPeImageData, sizeof kPeImageData) &&
-                       AppendDerHeader(content, 0x30, digest_info_length) && AppendDerHeader(content, 0x30, algorithm_length) &&
-                       content.Append(digest.oid_der, digest.oid_length) &&
-                       content.Append(null_parameters, sizeof null_parameters) && AppendDerHeader(content, 0x04, length) &&
-                       content.Append(value, length);
-    if (built && header_length) *header_length = HeaderLength(outer_length);
+    const bool built = fields.Append(kPeImageData, sizeof kPeImageData) && AppendDigestInfo(fields, digest, value, length) &&
+                       AppendDerElement(content, 0x30, fields.Data(), fields.Length());
+    if (built && header_length) *header_length = content.Length() - fields.Length();
     return built;
 }
 

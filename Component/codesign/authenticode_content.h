@@ -48,6 +48,10 @@ private:
 bool BuildIndirectDataContent(const DigestIdentifier& digest, const uint8_t* value, uint32_t length, Buffer& content,
                               uint32_t* header_length);
 
+// Appends DigestInfo ::= SEQUENCE { AlgorithmIdentifier { OID, NULL }, OCTET STRING value }, which
+// is also RFC 3161's MessageImprint.
+bool AppendDigestInfo(Buffer& out, const DigestIdentifier& digest, const uint8_t* value, uint32_t length);
+
 // Appends a DER tag and length (short or long form).
 bool AppendDerHeader(Buffer& out, uint8_t tag, uint32_t length);
 // Appends a whole DER element: tag, length, content.

@@ -149,6 +149,13 @@ bool SetIndirectDataContent(PKCS7* signed_data, const Buffer& content) {
     return true;
 }
 
+// Puts `value` at file offset `field` into the piece of `count` bytes that starts at offset `at`.
+void PatchField(uint8_t* piece, uint64_t at, uint32_t count, uint64_t field, const uint8_t* value, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (field + i >= at && field + i < at + count) piece[field + i - at] = value[i];
+    }
+}
+
 // The certificate-table entry: the table's offset and length.
 void TableEntry(const PeLayout& layout, const Buffer& table, uint8_t entry[8]) {
     StoreLittleEndian32(entry, layout.table_offset);
@@ -179,14 +186,8 @@ Status WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, c
             const uint64_t end = std::min(range.end, at + count);
             if (begin < end) digest.Update(bytes + (begin - at), static_cast<uint32_t>(end - begin));
         }
-        for (uint32_t i = 0; i < 4; ++i) {
-            const uint64_t field = layout.checksum_offset + uint64_t{i};
-            if (field >= at && field < at + count) bytes[field - at] = checksum_field[i];
-        }
-        for (uint32_t i = 0; i < 8; ++i) {
-            const uint64_t field = layout.entry_offset + uint64_t{i};
-            if (field >= at && field < at + count) bytes[field - at] = entry[i];
-        }
+        PatchField(bytes, at, count, layout.checksum_offset, checksum_field, sizeof checksum_field);
+        PatchField(bytes, at, count, layout.entry_offset, entry, sizeof entry);
         if (const Status result = out.Write(bytes, count); !result.IsOk()) return result;
         at += count;
     }

@@ -81,18 +81,6 @@ PKCS7_SIGNER_INFO* FirstSignerInfo(const PKCS7* p7) {
     return static_cast<PKCS7_SIGNER_INFO*>(Crypto().sk_value(signers, 0));
 }
 
-// MessageImprint ::= SEQUENCE { AlgorithmIdentifier { OID, NULL }, OCTET STRING }
-bool EncodeMessageImprint(AuthenticodeDigest digest, const Buffer& imprint, Buffer& der) {
-    const DigestIdentifier& identifier = IdentifierOf(digest);
-    const uint8_t null_parameters[2] = {0x05, 0x00};
-    Buffer algorithm, fields;
-    return AppendDerHeader(algorithm, 0x30, identifier.oid_length + 2) &&
-           algorithm.Append(identifier.oid_der, identifier.oid_length) && algorithm.Append(null_parameters, 2) &&
-           fields.Append(algorithm.Data(), algorithm.Length()) &&
-           AppendDerElement(fields, 0x04, imprint.Data(), imprint.Length()) &&
-           AppendDerElement(der, 0x30, fields.Data(), fields.Length());
-}
-
 // TSTInfo ::= SEQUENCE { version, policy, messageImprint, serialNumber, genTime, accuracy
 // OPTIONAL, ordering DEFAULT FALSE, nonce OPTIONAL, [0] tsa OPTIONAL, [1] extensions OPTIONAL }:
 // the imprint must be the one sent and the nonce present and equal.
@@ -212,7 +200,7 @@ bool Rfc3161TimestampProtocol::EncodeRequest(AuthenticodeDigest digest, const Bu
     const uint8_t cert_req[3] = {0x01, 0x01, 0xFF};
     Buffer fields;
     der.Clear();
-    return fields.Append(version, sizeof version) && EncodeMessageImprint(digest, imprint, fields) &&
+    return fields.Append(version, sizeof version) && AppendDigestInfo(fields, IdentifierOf(digest), imprint.Data(), imprint.Length()) &&
            AppendDerElement(fields, 0x02, nonce, 8) && fields.Append(cert_req, sizeof cert_req) &&
            AppendDerElement(der, 0x30, fields.Data(), fields.Length());
 }
@@ -242,7 +230,7 @@ bool Rfc3161TimestampProtocol::TakeToken(const std::string& response, Authentico
     if (!content || content->type != V_ASN1_OCTET_STRING || !content->value.octet_string) return false;
     const ASN1_OCTET_STRING* tst_info = content->value.octet_string;
     Buffer message_imprint;
-    if (!EncodeMessageImprint(digest, imprint, message_imprint) ||
+    if (!AppendDigestInfo(message_imprint, IdentifierOf(digest), imprint.Data(), imprint.Length()) ||
         !TstInfoMatches(tst_info->data, static_cast<size_t>(tst_info->length), message_imprint, nonce)) {
         return false;
     }
