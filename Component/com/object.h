@@ -205,11 +205,7 @@ private:
 template <class I>
 class DispatchImpl : public I {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override try {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    } COM_CATCH
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override try { return SetOut(count, 1); } COM_CATCH
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override try {
         if (!info) return E_POINTER;
         *info = nullptr;

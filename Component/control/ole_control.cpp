@@ -403,10 +403,9 @@ STDMETHODIMP OleControl::Draw(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw
     return S_OK;
 } COM_CATCH
 
+// No particular palette.
 STDMETHODIMP OleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) try {
-    if (!colors) return E_POINTER;
-    *colors = nullptr;
-    return S_FALSE;  // no particular palette
+    return com::SetOut(colors, nullptr, S_FALSE);
 } COM_CATCH
 
 STDMETHODIMP OleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) try {
