@@ -1,12 +1,4 @@
-# Cross-compiling the Windows x64 build with mingw-w64 (POSIX thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling the Windows x64 build with mingw-w64.
+set(OMBRIX_MINGW x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake")

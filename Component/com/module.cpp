@@ -132,13 +132,24 @@ HRESULT TypeLibrary(ITypeLib** library) {
     return S_OK;
 }
 
-// Whether the described version of the type library has a registration key.
+// The type library's platform: each width registers and unregisters its own, under one key that
+// both share.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+constexpr wchar_t kPlatformKey[] = L"\\0\\win64";
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+constexpr wchar_t kPlatformKey[] = L"\\0\\win32";
+#endif
+
+// Whether the described version of the type library is registered for this width (the other
+// width's registration may keep the version key alive).
 bool TypeLibraryRegistered() {
     wchar_t libid[40];
     if (!g_description || !g_description->type_library || !StringFromGUID2(*g_description->type_library, libid, 40)) return false;
     wchar_t version[16];
     swprintf(version, 16, L"\\%x.%x", g_description->type_library_major, g_description->type_library_minor);
-    const std::wstring key = std::wstring(L"TypeLib\\") + libid + version;
+    const std::wstring key = std::wstring(L"TypeLib\\") + libid + version + kPlatformKey;
     ombrix::RegistryKey opened;
     return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
@@ -249,7 +260,7 @@ HRESULT UnregisterServer() {
     // A library that is already gone is not a failure of unregistration.
     if (TypeLibraryRegistered()) {
         const HRESULT hr = UnRegisterTypeLib(*g_description->type_library, g_description->type_library_major,
-                                             g_description->type_library_minor, LOCALE_NEUTRAL, SYS_WIN64);
+                                             g_description->type_library_minor, LOCALE_NEUTRAL, kSysKind);
         if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
     }
     return first_failure;

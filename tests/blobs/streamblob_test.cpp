@@ -2,6 +2,7 @@
 // blobs without storage, alone and handed to the control.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "blobs/MemBlob.h"
@@ -32,6 +33,12 @@ protected:
         ASSERT_EQ(blob_.As(&iblob_), S_OK);
     }
     void Attach(IStream* stream) { ASSERT_EQ(blob_->putref_Stream(stream), S_OK); }
+    // A scripted stream attached to the blob; it outlives the blob, which releases it last.
+    ScriptedStream& AttachScripted(std::string data) {
+        scripted_.emplace(std::move(data));
+        Attach(&*scripted_);
+        return *scripted_;
+    }
     std::string Bytes() {
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(blob_->ToArray(&raw), S_OK);
@@ -49,6 +56,7 @@ protected:
     }
     static void ExpectError(HRESULT hr, int32_t code) { test::ExpectErrorReport(hr, code, kSource); }
 
+    std::optional<ScriptedStream> scripted_;  // declared first: destroyed after the blob
     ComPtr<IStreamBlob> blob_;
     ComPtr<IBlob> iblob_;
 };
@@ -151,11 +159,10 @@ TEST_F(StreamBlobTest, FilesInAndOutThroughTheStream) {
         ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
         CloseHandle(file);
     }
-    ScriptedStream stream("old content that is longer than nothing");
+    ScriptedStream& stream = AttachScripted("old content that is longer than nothing");
     stream.position = 7;
     stream.max_read = 1000;
     stream.max_write = 4000;  // a stream that takes part of each write still receives everything
-    Attach(&stream);
     ASSERT_EQ(blob_->FromFile(com::Bstr(in_path.c_str()).Get()), S_OK);
     EXPECT_EQ(stream.data, content);
     ASSERT_EQ(blob_->ToFile(com::Bstr(out_path.c_str()).Get()), S_OK);
@@ -173,10 +180,9 @@ TEST_F(StreamBlobTest, FilesInAndOutThroughTheStream) {
 }
 
 TEST_F(StreamBlobTest, MisbehavingStreamsLoseNothingTheyDelivered) {
-    ScriptedStream stream(std::string(5000, 'a') + "tail");
+    ScriptedStream& stream = AttachScripted(std::string(5000, 'a') + "tail");
     stream.max_read = 700;
     stream.s_false_with_last = true;
-    Attach(&stream);
     EXPECT_EQ(Bytes(), std::string(5000, 'a') + "tail") << "short reads, then the end together with S_FALSE";
 
     // A failure in the middle of the whole-stream read ends it quietly with what came before.

@@ -30,6 +30,14 @@ const wchar_t* const kClassKeys[] = {
     L"CLSID\\{21B07F42-73E2-459F-9D75-8BBB364FE5B7}", L"CLSID\\{094BC822-8BB6-414D-987E-866E9052F24E}",
 };
 constexpr wchar_t kTypeLibKey[] = L"TypeLib\\{5646FC78-16AD-4A1A-AE7D-DAF422E679A6}";
+// The type library's path lives under the platform of the DLL's width.
+#ifdef _WIN64
+constexpr wchar_t kTypeLibPath[] = L"\\1.0\\0\\win64";
+constexpr SYSKIND kSysKind = SYS_WIN64;
+#else
+constexpr wchar_t kTypeLibPath[] = L"\\1.0\\0\\win32";
+constexpr SYSKIND kSysKind = SYS_WIN32;
+#endif
 
 std::wstring ReadClassesRoot(const std::wstring& key, const wchar_t* name = nullptr) {
     wchar_t value[1024] = {};
@@ -133,7 +141,7 @@ TEST_F(Registration, RegistryHoldsExactlyTheScriptsKeysAndValues) {
     }
     // The type library is registered beside them, from the module itself.
     EXPECT_EQ(ReadClassesRoot(std::wstring(kTypeLibKey) + L"\\1.0"), L"Kestrane! COM Crypt ActiveX Control");
-    EXPECT_EQ(ReadClassesRoot(std::wstring(kTypeLibKey) + L"\\1.0\\0\\win64"), path_);
+    EXPECT_EQ(ReadClassesRoot(std::wstring(kTypeLibKey) + kTypeLibPath), path_);
 
     // Each ProgID leads to its class as COM resolves it.
     const CLSID* clsids[] = {&CLSID_Blob, &CLSID_Blob64, &CLSID_Ombrix, &CLSID_MemBlob, &CLSID_FileBlob,
@@ -154,7 +162,8 @@ TEST_F(Registration, RegisteringTwiceIsHarmlessAndUnregisteringRemovesEverything
     ASSERT_EQ(RunProgram(L"regsvr32.exe /s /u " + Quoted(path_)), 0u);
     for (const wchar_t* key : kProgIds) EXPECT_FALSE(KeyExists(key)) << Narrow(key);
     for (const wchar_t* key : kClassKeys) EXPECT_FALSE(KeyExists(key)) << Narrow(key);
-    EXPECT_FALSE(KeyExists(kTypeLibKey));
+    // The other width's registration may keep the library's key; this width's entry is gone.
+    EXPECT_FALSE(KeyExists(std::wstring(kTypeLibKey) + kTypeLibPath));
     EXPECT_FALSE(KeyExists(L"Interface\\{2960B54C-3D84-4454-A48A-BBBF7E241B27}"));
     EXPECT_TRUE(KeyExists(L"CLSID"));
     CLSID clsid{};
@@ -174,7 +183,7 @@ TEST_F(Registration, UnregistrationGoesOnPastAMissingPieceAndRemovesTheRest) {
     // Half of the registration gone already: a ProgID, a class key and the type library.
     ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Kestrane.Blob.2"), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKeys[1]), ERROR_SUCCESS);
-    ASSERT_EQ(UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64), S_OK);
+    ASSERT_EQ(UnRegisterTypeLib(LIBID_OMBRIXLib, 1, 0, LOCALE_NEUTRAL, kSysKind), S_OK);
     EXPECT_EQ(unregister_(), S_OK);
     for (const wchar_t* key : kProgIds) EXPECT_FALSE(KeyExists(key)) << Narrow(key);
     for (const wchar_t* key : kClassKeys) EXPECT_FALSE(KeyExists(key)) << Narrow(key);
@@ -194,7 +203,7 @@ TEST_F(Registration, AModulePathWithAQuoteIsWrittenExactly) {
         EXPECT_EQ(ReadClassesRoot(std::wstring(key) + L"\\InprocServer32"), copy) << Narrow(key);
     }
     EXPECT_EQ(ReadClassesRoot(std::wstring(kClassKeys[2]) + L"\\ToolboxBitmap32"), copy + L", 101");
-    EXPECT_EQ(ReadClassesRoot(std::wstring(kTypeLibKey) + L"\\1.0\\0\\win64"), copy);
+    EXPECT_EQ(ReadClassesRoot(std::wstring(kTypeLibKey) + kTypeLibPath), copy);
     // The copy serves the control from the registry.
     {
         ComPtr<IOmbrix> control;

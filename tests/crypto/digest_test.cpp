@@ -416,7 +416,7 @@ TEST(Hmac, KeyLengthsAndEmptyInputsAgainstOpenSsl) {
 }
 
 // Also: keying and finishing write nothing past the output buffer (SHA-512's MAC fills it), seen
-// by a guard byte in the padding that follows it.
+// by a guard byte in the padding that follows it in the 64-bit layout (the 32-bit one has none).
 TEST(Hmac, SizesResultBeforeFinishingAndUnknownTypes) {
     const uint32_t sizes[] = {16, 20, 32, 64, 48};
     for (size_t i = 0; i < std::size(kHashTypes); ++i) {
@@ -424,8 +424,9 @@ TEST(Hmac, SizesResultBeforeFinishingAndUnknownTypes) {
         ASSERT_TRUE(hmac);
         auto* object = reinterpret_cast<uint8_t*>(hmac.get());
         const size_t guard = static_cast<size_t>(hmac->output - object) + sizeof hmac->output;
-        ASSERT_NE(guard % alignof(void*), 0u);  // padding: the next field is a pointer
-        object[guard] = 0xA5;
+        const bool padded = guard % alignof(void*) != 0;  // the next field is a pointer
+        ASSERT_TRUE(padded || sizeof(void*) == 4);
+        if (padded) object[guard] = 0xA5;
         const Bytes key = Text("key");
         hmac->Init(key.data(), 3);
         EXPECT_EQ(hmac->GetSize(), sizes[i]);
@@ -434,7 +435,7 @@ TEST(Hmac, SizesResultBeforeFinishingAndUnknownTypes) {
         EXPECT_EQ(hmac->GetResult()[0], 0);
         hmac->finish = 1;
         hmac->Update(nullptr, 0);
-        EXPECT_EQ(object[guard], 0xA5) << kHashTypes[i];
+        if (padded) EXPECT_EQ(object[guard], 0xA5) << kHashTypes[i];
     }
     for (int32_t type : {-1, 0, 99, at::kCRC16, at::kCRC32, 1000}) EXPECT_FALSE(CreateHMAC(type)) << type;
 }

@@ -20,7 +20,8 @@ import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SAMPLES = os.path.join(HERE, '..', '..', 'samples')
+# The checkout's samples, or those of an unpacked release bundle.
+SAMPLES = os.environ.get('OMBRIX_SAMPLES') or os.path.join(HERE, '..', '..', 'samples')
 sys.path.insert(0, os.path.join(HERE, '..', 'control'))
 sys.path.insert(0, os.path.join(HERE, '..', 'codesign'))
 from make_cipher_vectors import openssl_enc  # noqa: E402
@@ -35,7 +36,9 @@ def windows_path(path):
 def run_sample(ombrix, name, *arguments):
     """The lines the sample printed, without line ends."""
     script = os.path.join(SAMPLES, name + '.vbs')
-    result = subprocess.run([ombrix, 'cscript', script, *arguments], stdout=subprocess.PIPE, timeout=600)
+    # cscript, or cscript32 for the 32-bit build
+    host = os.environ.get('OMBRIX_CSCRIPT', 'cscript')
+    result = subprocess.run([ombrix, host, script, *arguments], stdout=subprocess.PIPE, timeout=600)
     text = result.stdout.decode('latin-1').replace('\r\n', '\n')
     print(text)
     if result.returncode != 0:
@@ -174,7 +177,9 @@ def check_sign_exe(ombrix, openssl, osslsigncode, work):
         '',
     ])
     prefix = os.environ.get('WINEPREFIX') or os.path.join(HERE, '..', '..', '.wine')
-    with open(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'attrib.exe'), 'rb') as f:
+    # A 32-bit host reads system32 through Wine's redirection to syswow64.
+    system = 'syswow64' if os.environ.get('OMBRIX_CSCRIPT') == 'cscript32' else 'system32'
+    with open(os.path.join(prefix, 'drive_c', 'windows', system, 'attrib.exe'), 'rb') as f:
         unsigned = f.read()
     with open(signed_path, 'rb') as f:
         der = check_structure(unsigned, f.read(), 'sign_exe', 'sha256')

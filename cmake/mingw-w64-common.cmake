@@ -1,0 +1,12 @@
+# What both Windows builds share; the including toolchain file sets OMBRIX_MINGW (the compilers'
+# prefix) and CMAKE_SYSTEM_PROCESSOR. POSIX thread model: the win32 one has no std::mutex.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${OMBRIX_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${OMBRIX_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${OMBRIX_MINGW}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${OMBRIX_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
