@@ -132,6 +132,26 @@ INSTANTIATE_TEST_SUITE_P(Paths, BindingFailure,
                          ::testing::Values(FailingLibrary{"fips_switch_fails.dll", ombrix::kErrFipsInit},
                                            FailingLibrary{"fips_no_md4_init.dll", ombrix::kErrFipsLoad},
                                            FailingLibrary{"fips_no_switch.dll", ombrix::kErrFipsLoad},
-                                           FailingLibrary{"no_such_fips_library.dll", ombrix::kErrFipsLoad}));
+                                           FailingLibrary{"no_such_fips_library.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"fips_openssl102.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"fips_openssl111.dll", ombrix::kErrFipsLoad}));
+
+// A library of another generation is refused before anything but its version is called: the
+// 1.0.2-shaped one has FIPS_mode, FIPS_mode_set and an HMAC_CTX_init of the old shape, all counted.
+TEST_F(Binding, OtherGenerationIsRefusedBeforeAnyOtherEntryIsCalled) {
+    for (const char* file : {"fips_openssl102.dll", "fips_openssl111.dll"}) {
+        SCOPED_TRACE(file);
+        HMODULE kept = LoadLibraryA(file);  // keeps the counters readable after the refusal
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(BindCryptoLibrary(file), ombrix::kErrFipsLoad);
+        ExpectLinkedTable();
+        const FipsLibraryCounters* counters = CountersOf(file);
+        ASSERT_NE(counters, nullptr);
+        EXPECT_EQ(counters->mode_calls, 0);
+        EXPECT_EQ(counters->mode_set_calls, 0);
+        EXPECT_EQ(counters->crypto_calls, 0);
+        FreeLibrary(kept);
+    }
+}
 
 }  // namespace
