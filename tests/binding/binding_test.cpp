@@ -154,4 +154,39 @@ TEST_F(Binding, OtherGenerationIsRefusedBeforeAnyOtherEntryIsCalled) {
     }
 }
 
+// OpenSSL 3.0 with its FIPS provider, as the build puts it in bin/fips/: the provider switch,
+// the entries OpenSSL 3 renamed bound to their successors, and the provider's refusals.
+TEST_F(Binding, OpenSsl3LibrarySwitchesWithItsFipsProvider) {
+    const char* library = FIPS_SET_DIR "/libcrypto-3-x64.dll";
+    ASSERT_EQ(BindCryptoLibrary(library), 0);
+    EXPECT_TRUE(FipsMode());
+    EXPECT_EQ(Crypto().FIPS_mode, nullptr);
+    HMODULE module = GetModuleHandleA(library);
+    ASSERT_NE(module, nullptr);
+    auto exported = [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().EVP_MD_CTX_create), exported("EVP_MD_CTX_new"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().HMAC_CTX_init), exported("HMAC_CTX_new"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().sk_num), exported("OPENSSL_sk_num"));
+    EXPECT_EQ(Crypto().i2d_ASN1_bytes, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().EVP_MAC_fetch), exported("EVP_MAC_fetch"));
+
+    // SHA-1 is in the provider, MD5 is not.
+    auto digest_init = [](const EVP_MD* method) {
+        EVP_MD_CTX* context = Crypto().EVP_MD_CTX_create();
+        const int result = context ? Crypto().EVP_DigestInit(context, method) : -1;
+        if (context) Crypto().EVP_MD_CTX_destroy(context);
+        return result;
+    };
+    EXPECT_EQ(digest_init(Crypto().EVP_sha1()), 1);
+    EXPECT_EQ(digest_init(Crypto().EVP_md5()), 0);
+
+    // The library stays in the process (OpenSSL pins itself) with FIPS on: binding it again
+    // finds it already switched.
+    ASSERT_EQ(BindCryptoLibrary(nullptr), 0);
+    ExpectLinkedTable();
+    ASSERT_EQ(BindCryptoLibrary(library), 0);
+    EXPECT_TRUE(FipsMode());
+    EXPECT_EQ(digest_init(Crypto().EVP_md5()), 0);
+}
+
 }  // namespace
