@@ -24,7 +24,7 @@ Dim programPath : programPath = Argument(0, fso.BuildPath(fso.GetSpecialFolder(1
 Dim signedPath : signedPath = Argument(1, fso.BuildPath(fso.GetSpecialFolder(2), "attrib_signed.exe"))
 Dim certPath : certPath = Argument(2, fso.BuildPath(here, "demo_signer_cert.pem"))
 Dim keyPath : keyPath = Argument(3, fso.BuildPath(here, "demo_signer_key.pem"))
-Dim stampUrl : stampUrl = Argument(4, "")     ' e.g. a time-stamp server's http:// URL
+Dim stampUrl : stampUrl = Argument(4, "")     ' e.g. an RFC 3161 time-stamp server's http:// URL
 Dim description : description = Argument(5, "Ombrix sample")
 Dim infoUrl : infoUrl = Argument(6, "https://example.invalid/")
 
@@ -37,6 +37,9 @@ cert.Data = ReadAll(certPath)
 cert.PrivateKey = ReadAll(keyPath)
 Dim crypt : Set crypt = CreateObject("Kestrane.Ombrix")
 Set crypt.SecretKey = cert
+' SHA-256 throughout, with an RFC 3161 time stamp when a URL is given: what current Windows
+' expects of downloaded programs. Leave type at another value for the legacy MD5 signature.
+crypt.type = 102   ' SHA256
 
 Dim program : Set program = CreateObject("Kestrane.FileBlob")
 program.ReadOnly = True

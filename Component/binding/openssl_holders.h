@@ -30,6 +30,7 @@ using RsaMethodPtr = LibraryPtr<RSA_METHOD, &CryptoBinding::RSA_meth_free>;
 using BignumPtr = LibraryPtr<BIGNUM, &CryptoBinding::BN_clear_free>;  // wiped before it is freed
 using RsaPtr = LibraryPtr<RSA, &CryptoBinding::RSA_free>;
 using DsaPtr = LibraryPtr<DSA, &CryptoBinding::DSA_free>;
+using MdContextPtr = LibraryPtr<EVP_MD_CTX, &CryptoBinding::EVP_MD_CTX_destroy>;
 using CipherContextPtr = LibraryPtr<EVP_CIPHER_CTX, &CryptoBinding::EVP_CIPHER_CTX_free>;
 
 // A value of an ASN.1 template type, freed through the item that describes it.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Ombrix_h.h"
+#include "blobs/Blob.h"
 #include "com/object.h"
 
 namespace ombrix {
@@ -23,10 +24,7 @@ public:
     STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
 
     // IBlob
-    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
-    STDMETHODIMP Write(SAFEARRAY** data_array) override;
-    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
-    STDMETHODIMP SetSize(LONG size) override;
+    OMBRIX_IBLOB_MEMBERS;
 };
 
 }  // namespace ombrix

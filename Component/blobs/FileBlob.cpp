@@ -144,16 +144,7 @@ int32_t CFileBlob::WritableCode() const {
 
 // IFileBlob ---------------------------------------------------------------------------------
 
-STDMETHODIMP CFileBlob::get_Filename(BSTR* value) try {
-    if (!value) return E_POINTER;
-    *value = nullptr;
-    if (file_name_.Get()) {
-        com::Bstr copy = com::Bstr::Copy(file_name_.Get());
-        if (!copy.Get()) return E_OUTOFMEMORY;
-        *value = copy.Detach();
-    }
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP CFileBlob::get_Filename(BSTR* value) try { return file_name_.CopyTo(value); } COM_CATCH
 
 STDMETHODIMP CFileBlob::put_Filename(BSTR value) try {
     com::Bstr new_name;
@@ -176,9 +167,7 @@ STDMETHODIMP CFileBlob::put_Filename(BSTR value) try {
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::get_AutoDelete(VARIANT_BOOL* value) try {
-    if (!value) return E_POINTER;
-    *value = com::ToVariantBool(auto_delete_);
-    return S_OK;
+    return com::SetOut(value, com::ToVariantBool(auto_delete_));
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::put_AutoDelete(VARIANT_BOOL value) try {
@@ -259,9 +248,7 @@ STDMETHODIMP CFileBlob::FromArray(SAFEARRAY** data_array) try {
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::get_ReadOnly(VARIANT_BOOL* value) try {
-    if (!value) return E_POINTER;
-    *value = com::ToVariantBool(read_only_);
-    return S_OK;
+    return com::SetOut(value, com::ToVariantBool(read_only_));
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::put_ReadOnly(VARIANT_BOOL value) try {
@@ -319,9 +306,7 @@ STDMETHODIMP CFileBlob::ToStream(IStream* stream) try {
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::get_StartPos(LONG* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<LONG>(static_cast<uint32_t>(window_start_));
-    return S_OK;
+    return com::SetOut(value, static_cast<LONG>(static_cast<uint32_t>(window_start_)));
 } COM_CATCH
 
 HRESULT CFileBlob::PutWindowEdge(int64_t& edge, LONG value) {
@@ -339,9 +324,7 @@ STDMETHODIMP CFileBlob::put_StartPos(LONG value) try {
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::get_EndPos(LONG* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<LONG>(static_cast<uint32_t>(window_end_));
-    return S_OK;
+    return com::SetOut(value, static_cast<LONG>(static_cast<uint32_t>(window_end_)));
 } COM_CATCH
 
 STDMETHODIMP CFileBlob::put_EndPos(LONG value) try { return PutWindowEdge(window_end_, value); } COM_CATCH

@@ -8,6 +8,7 @@
 #include "base/unique.h"
 #include "text/transform.h"
 #include "Ombrix_h.h"
+#include "blobs/Blob.h"
 #include "com/holders.h"
 #include "com/error_reporting.h"
 #include "com/object.h"
@@ -40,14 +41,7 @@ public:
     STDMETHODIMP put_Filename(BSTR value) override;
     STDMETHODIMP get_AutoDelete(VARIANT_BOOL* value) override;
     STDMETHODIMP put_AutoDelete(VARIANT_BOOL value) override;
-    STDMETHODIMP get_Text(BSTR* value) override;
-    STDMETHODIMP put_Text(BSTR value) override;
-    STDMETHODIMP ToBase64(BSTR* value) override;
-    STDMETHODIMP ToHex(BSTR* value) override;
-    STDMETHODIMP FromBase64(BSTR data) override;
-    STDMETHODIMP FromHex(BSTR data) override;
-    STDMETHODIMP ToArray(SAFEARRAY** value) override;
-    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    OMBRIX_BLOB_CONTENT_MEMBERS;
     STDMETHODIMP get_ReadOnly(VARIANT_BOOL* value) override;
     STDMETHODIMP put_ReadOnly(VARIANT_BOOL value) override;
     STDMETHODIMP FromStream(IStream* stream) override;
@@ -56,13 +50,9 @@ public:
     STDMETHODIMP put_StartPos(LONG value) override;
     STDMETHODIMP get_EndPos(LONG* value) override;
     STDMETHODIMP put_EndPos(LONG value) override;
-    STDMETHODIMP ToInt(LONG* value) override;
 
     // IBlob
-    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
-    STDMETHODIMP Write(SAFEARRAY** data_array) override;
-    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
-    STDMETHODIMP SetSize(LONG size) override;
+    OMBRIX_IBLOB_MEMBERS;
 
     // IBlob64
     STDMETHODIMP Seek64(LONG offset_hi, LONG offset, LONG origin, LONG* new_position_hi,

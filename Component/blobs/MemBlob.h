@@ -4,6 +4,7 @@
 
 #include "text/transform.h"
 #include "Ombrix_h.h"
+#include "blobs/Blob.h"
 #include "blobs/direct_access.h"
 #include "com/error_reporting.h"
 #include "com/object.h"
@@ -34,26 +35,15 @@ public:
     void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) override;
 
     // IMemBlob
-    STDMETHODIMP get_Text(BSTR* value) override;
-    STDMETHODIMP put_Text(BSTR value) override;
-    STDMETHODIMP ToBase64(BSTR* value) override;
-    STDMETHODIMP ToHex(BSTR* value) override;
-    STDMETHODIMP FromBase64(BSTR data) override;
-    STDMETHODIMP FromHex(BSTR data) override;
-    STDMETHODIMP ToArray(SAFEARRAY** value) override;
-    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    OMBRIX_BLOB_CONTENT_MEMBERS;
     STDMETHODIMP FromFile(BSTR filename) override;
     STDMETHODIMP ToFile(BSTR filename) override;
     STDMETHODIMP FromStream(IStream* stream) override;
     STDMETHODIMP ToStream(IStream* stream) override;
     STDMETHODIMP FromFilePart(BSTR filename, LONG start, LONG length) override;
-    STDMETHODIMP ToInt(LONG* value) override;
 
     // IBlob
-    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
-    STDMETHODIMP Write(SAFEARRAY** data_array) override;
-    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
-    STDMETHODIMP SetSize(LONG size) override;
+    OMBRIX_IBLOB_MEMBERS;
 
 private:
     HRESULT EncodeContent(cryptTRANSFORM& transform, BSTR* value);

@@ -177,12 +177,7 @@ STDMETHODIMP CStreamBlob::ToFile(BSTR filename) try {
     }
 } COM_CATCH
 
-STDMETHODIMP CStreamBlob::get_Stream(IStream** value) try {
-    if (!value) return E_POINTER;
-    *value = stream_.Get();
-    if (*value) (*value)->AddRef();
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP CStreamBlob::get_Stream(IStream** value) try { return value ? stream_.CopyTo(value) : E_POINTER; } COM_CATCH
 
 STDMETHODIMP CStreamBlob::putref_Stream(IStream* value) try {
     stream_ = value;  // adds a reference to the new stream, then releases the old one

@@ -6,6 +6,7 @@
 
 #include "text/transform.h"
 #include "Ombrix_h.h"
+#include "blobs/Blob.h"
 #include "com/error_reporting.h"
 #include "com/object.h"
 #include "base/error_codes.h"
@@ -28,25 +29,14 @@ public:
         COM_INTERFACE(IBlob))
 
     // IStreamBlob
-    STDMETHODIMP get_Text(BSTR* value) override;
-    STDMETHODIMP put_Text(BSTR value) override;
-    STDMETHODIMP ToBase64(BSTR* value) override;
-    STDMETHODIMP ToHex(BSTR* value) override;
-    STDMETHODIMP FromBase64(BSTR data) override;
-    STDMETHODIMP FromHex(BSTR data) override;
-    STDMETHODIMP ToArray(SAFEARRAY** value) override;
-    STDMETHODIMP FromArray(SAFEARRAY** data_array) override;
+    OMBRIX_BLOB_CONTENT_MEMBERS;
     STDMETHODIMP FromFile(BSTR filename) override;
     STDMETHODIMP ToFile(BSTR filename) override;
     STDMETHODIMP get_Stream(IStream** value) override;
     STDMETHODIMP putref_Stream(IStream* value) override;
-    STDMETHODIMP ToInt(LONG* value) override;
 
     // IBlob
-    STDMETHODIMP Read(LONG read_count, SAFEARRAY** data_array) override;
-    STDMETHODIMP Write(SAFEARRAY** data_array) override;
-    STDMETHODIMP Seek(LONG offset, LONG origin, LONG* new_position) override;
-    STDMETHODIMP SetSize(LONG size) override;
+    OMBRIX_IBLOB_MEMBERS;
 
 private:
     // The whole stream from its beginning into `content`: 0 or an error code.

@@ -8,8 +8,8 @@
 #include "binding/openssl_holders.h"
 #include "codesign/pe_image.h"
 #include "codesign/timestamp.h"
+#include "base/byte_order.h"
 #include "base/error_codes.h"
-#include "base/secure_bytes.h"
 
 namespace ombrix {
 namespace {
@@ -23,48 +23,44 @@ constexpr uint8_t kStatementType[] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01, 
 // The RSA key flags of a store key: no check, external private key, sign-verify.
 constexpr int kStoreKeyFlags = 0x61;
 
-// The image digest (MD5) fed from the hashed ranges.
-class Md5Sink final : public ImageDigestSink {
+// The image digest fed from the hashed ranges, and the header checksum over the same bytes. The
+// two ranges left out (checksum and certificate-table entry) are 4 and 8 bytes long, so a byte's
+// place in this stream has the parity of its file offset, which is all the checksum needs.
+class ImageSink final : public ImageDigestSink {
 public:
-    Md5Sink() { Crypto().MD5_Init(&context_); }
-    ~Md5Sink() override { SecureZero(&context_, sizeof context_); }
-    void Update(const uint8_t* bytes, uint32_t count) override { Crypto().MD5_Update(&context_, bytes, count); }
-    void Finish(uint8_t digest[16]) { Crypto().MD5_Final(digest, &context_); }
+    explicit ImageSink(AuthenticodeDigest digest) : hash_(digest) {}
+    void Update(const uint8_t* bytes, uint32_t count) override {
+        hash_.Update(bytes, count);
+        checksum_.Add(position_, bytes, count);
+        position_ += count;
+    }
+    bool Finish(Buffer& digest) { return hash_.Finish(digest); }
+    PeChecksum& Checksum() { return checksum_; }
 
 private:
-    MD5_CTX context_{};
+    LibraryHash hash_;
+    PeChecksum checksum_;
+    uint64_t position_ = 0;
 };
 
 // [tag] { [0] IMPLICIT content } as DER.
 bool AppendTaggedField(Buffer& out, uint8_t tag, const Buffer& content) {
     Buffer inner;
-    return AppendDerHeader(inner, 0x80, content.Length()) && inner.Append(content.Data(), content.Length()) &&
-           AppendDerHeader(out, tag, inner.Length()) && out.Append(inner.Data(), inner.Length());
-}
-
-// A SEQUENCE value for a signed attribute: the library takes the string over.
-bool AddSequenceAttribute(PKCS7_SIGNER_INFO* signer, int nid, const uint8_t* der, uint32_t length) {
-    const CryptoBinding& crypto = Crypto();
-    Asn1StringPtr value(crypto.ASN1_STRING_new());
-    if (!value) return false;
-    if (!crypto.ASN1_STRING_set(value.get(), der, static_cast<int>(length)) ||
-        !crypto.PKCS7_add_signed_attribute(signer, nid, V_ASN1_SEQUENCE, value.get())) {
-        return false;
-    }
-    value.release();  // the signer info owns it now
-    return true;
+    return AppendDerElement(inner, 0x80, content.Data(), content.Length()) &&
+           AppendDerElement(out, tag, inner.Data(), inner.Length());
 }
 
 // The library's RSA signing of a store key comes here: the method's application data is the
-// signer. Only MD5 digests are signed, and only signatures of the modulus' size are taken.
+// signer. Only the signature digests are signed, and only signatures of the modulus' size taken.
 int StoreKeySign(int type, const unsigned char* digest, unsigned int length, unsigned char* signature,
                  unsigned int* signature_length, const RSA* rsa) {
     const CryptoBinding& crypto = Crypto();
-    if (type != NID_md5 || !digest || !signature || !signature_length) return 0;
+    AuthenticodeDigest kind;
+    if (!DigestOfNid(type, kind) || !digest || !signature || !signature_length) return 0;
     auto* signer = static_cast<StoreKeySigner*>(crypto.RSA_meth_get0_app_data(crypto.RSA_get_method(rsa)));
     if (!signer) return 0;
     Buffer result;
-    if (!signer->SignMd5(digest, length, result)) return 0;
+    if (!signer->Sign(kind, digest, length, result)) return 0;
     if (result.Length() != static_cast<uint32_t>(crypto.RSA_size(rsa))) return 0;
     std::copy_n(result.Data(), result.Length(), signature);
     *signature_length = result.Length();
@@ -153,22 +149,33 @@ bool SetIndirectDataContent(PKCS7* signed_data, const Buffer& content) {
     return true;
 }
 
+// Puts `value` at file offset `field` into the piece of `count` bytes that starts at offset `at`.
+void PatchField(uint8_t* piece, uint64_t at, uint32_t count, uint64_t field, const uint8_t* value, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (field + i >= at && field + i < at + count) piece[field + i - at] = value[i];
+    }
+}
+
+// The certificate-table entry: the table's offset and length.
+void TableEntry(const PeLayout& layout, const Buffer& table, uint8_t entry[8]) {
+    StoreLittleEndian32(entry, layout.table_offset);
+    StoreLittleEndian32(entry + 4, table.Length());
+}
+
 // The signed image's bytes: Data again from its start, hashed again on the way (so a change
-// since the first digest is caught), with the checksum zeroed and the certificate-table entry
-// set; then the padding and the table. Written from `out`'s current position.
+// since the first digest is caught), with the checksum field set and the certificate-table entry
+// written; then the padding and the table. Written from `out`'s current position.
 Status WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, const Buffer& table,
-                        const uint8_t expected_digest[16]) {
+                        AuthenticodeDigest digest_kind, const Buffer& expected_digest, uint32_t checksum) {
     if (!data.Seek(0, kSeekStart, nullptr).IsOk()) return Status::Code(kErrReadBlobFailed);
     out.ExpectWrites(layout.size + layout.padding + table.Length());
     const auto ranges = HashedRanges(layout);
-    Md5Sink digest;
+    LibraryHash digest(digest_kind);
     Buffer piece;
     uint8_t entry[8];
-    const uint32_t table_length = table.Length();
-    for (int i = 0; i < 4; ++i) {
-        entry[i] = static_cast<uint8_t>(layout.table_offset >> (8 * i));
-        entry[4 + i] = static_cast<uint8_t>(table_length >> (8 * i));
-    }
+    TableEntry(layout, table, entry);
+    uint8_t checksum_field[4];
+    StoreLittleEndian32(checksum_field, checksum);
     for (uint64_t at = 0; at < layout.size;) {
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, layout.size - at));
         piece.Clear();
@@ -179,27 +186,25 @@ Status WriteSignedImage(BlobPort& data, BlobPort& out, const PeLayout& layout, c
             const uint64_t end = std::min(range.end, at + count);
             if (begin < end) digest.Update(bytes + (begin - at), static_cast<uint32_t>(end - begin));
         }
-        for (uint64_t field = layout.checksum_offset; field < layout.checksum_offset + 4ull; ++field) {
-            if (field >= at && field < at + count) bytes[field - at] = 0;
-        }
-        for (uint32_t i = 0; i < 8; ++i) {
-            const uint64_t field = layout.entry_offset + uint64_t{i};
-            if (field >= at && field < at + count) bytes[field - at] = entry[i];
-        }
+        PatchField(bytes, at, count, layout.checksum_offset, checksum_field, sizeof checksum_field);
+        PatchField(bytes, at, count, layout.entry_offset, entry, sizeof entry);
         if (const Status result = out.Write(bytes, count); !result.IsOk()) return result;
         at += count;
     }
     const uint8_t zeros[8] = {};
     digest.Update(zeros, layout.padding);
-    uint8_t again[16];
-    digest.Finish(again);
-    if (!std::equal(again, again + 16, expected_digest)) return Status::Code(kErrReadBlobFailed);
+    Buffer again;
+    if (!digest.Finish(again)) return Status::Code(kErrSignFailed);
+    if (again.Length() != expected_digest.Length() ||
+        !std::equal(again.Data(), again.Data() + again.Length(), expected_digest.Data())) {
+        return Status::Code(kErrReadBlobFailed);
+    }
     if (const Status result = out.Write(zeros, layout.padding); !result.IsOk()) return result;
     return out.Write(table.Data(), table.Length());
 }
 
 // The SignedData over the image digest, time-stamped when a URL is given, as DER.
-int BuildSignature(const AuthenticodeRequest& request, const uint8_t image_digest[16], Buffer& der) {
+int BuildSignature(const AuthenticodeRequest& request, const Buffer& image_digest, Buffer& der) {
     const CryptoBinding& crypto = Crypto();
     X509Ptr certificate;
     RsaMethodPtr method;
@@ -208,7 +213,8 @@ int BuildSignature(const AuthenticodeRequest& request, const uint8_t image_diges
 
     Pkcs7Ptr signed_data(crypto.PKCS7_new());
     if (!signed_data || !crypto.PKCS7_set_type(signed_data.get(), NID_pkcs7_signed)) return kErrSignFailed;
-    PKCS7_SIGNER_INFO* signer = crypto.PKCS7_add_signature(signed_data.get(), certificate.get(), key.get(), crypto.EVP_md5());
+    const EVP_MD* md = LibraryDigestOf(request.digest);
+    PKCS7_SIGNER_INFO* signer = md ? crypto.PKCS7_add_signature(signed_data.get(), certificate.get(), key.get(), md) : nullptr;
     if (!signer) return kErrSignFailed;
 
     const int statement_nid = RegisterObjectIdentifier(kSpcStatementTypeOid);
@@ -218,18 +224,21 @@ int BuildSignature(const AuthenticodeRequest& request, const uint8_t image_diges
     if (!content_type || !crypto.PKCS7_add_signed_attribute(signer, NID_pkcs9_contentType, V_ASN1_OBJECT, content_type)) {
         return kErrSignFailed;
     }
-    if (!AddSequenceAttribute(signer, statement_nid, kStatementType, sizeof kStatementType)) return kErrSignFailed;
+    if (!AddSequenceAttribute(signer, statement_nid, kStatementType, sizeof kStatementType, AttributeKind::kSigned)) return kErrSignFailed;
     if (!request.description.empty() || !request.url.empty()) {
         Buffer opus;
         if (!BuildOpusInfo(request.description, request.url, opus) ||
-            !AddSequenceAttribute(signer, opus_nid, opus.Data(), opus.Length())) {
+            !AddSequenceAttribute(signer, opus_nid, opus.Data(), opus.Length(), AttributeKind::kSigned)) {
             return kErrSignFailed;
         }
     }
 
     Buffer content;
     uint32_t header_length = 0;
-    if (!BuildIndirectDataContent(kMd5DigestIdentifier, image_digest, 16, content, &header_length)) return kErrSignFailed;
+    if (!BuildIndirectDataContent(IdentifierOf(request.digest), image_digest.Data(), image_digest.Length(), content,
+                                  &header_length)) {
+        return kErrSignFailed;
+    }
     if (!crypto.PKCS7_content_new(signed_data.get(), NID_pkcs7_data) ||
         !crypto.PKCS7_add_certificate(signed_data.get(), certificate.get())) {
         return kErrSignFailed;
@@ -245,7 +254,7 @@ int BuildSignature(const AuthenticodeRequest& request, const uint8_t image_diges
     }
     if (!SetIndirectDataContent(signed_data.get(), content)) return kErrSignFailed;
 
-    if (!request.timestamp_url.empty() && RequestTimestamp(signed_data.get(), request.timestamp_url) != 0) {
+    if (!request.timestamp_url.empty() && RequestTimestamp(signed_data.get(), request.timestamp_url, request.digest) != 0) {
         return kErrTimestampFailed;
     }
     const int length = crypto.i2d_PKCS7(signed_data.get(), nullptr);
@@ -282,15 +291,25 @@ Status SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& reque
     crypto.OPENSSL_add_all_algorithms_conf(0, nullptr);
     crypto.EVP_add_digest(crypto.EVP_md5());
 
-    Md5Sink sink;
+    ImageSink sink(request.digest);
     if (int result = DigestHashedRanges(data, layout, sink); result != 0) return Status::Code(result);
-    uint8_t image_digest[16];
-    sink.Finish(image_digest);
+    Buffer image_digest;
+    if (!sink.Finish(image_digest)) return Status::Code(kErrSignFailed);
 
     Buffer der;
     if (int result = BuildSignature(request, image_digest, der); result != 0) return Status::Code(result);
     Buffer table;
     if (!BuildCertificateTable(der.Data(), der.Length(), table)) return Status::Code(kErrSignFailed);
+    // The checksum of the whole signed file: the hashed bytes, the entry, the table (the padding
+    // is zeros). MD5 signatures keep the zero they always had.
+    uint32_t checksum = 0;
+    if (request.digest != AuthenticodeDigest::kMd5) {
+        uint8_t entry[8];
+        TableEntry(layout, table, entry);
+        sink.Checksum().Add(layout.entry_offset, entry, sizeof entry);
+        sink.Checksum().Add(layout.table_offset, table.Data(), table.Length());
+        checksum = sink.Checksum().Value(uint64_t{layout.table_offset} + table.Length());
+    }
 
     // Where the image goes: at the position for a blob that writes there, after its end for
     // one that always appends (a memory blob). Both are recorded before anything is written.
@@ -301,7 +320,7 @@ Status SignImage(BlobPort& data, BlobPort& out, const AuthenticodeRequest& reque
     if (const Status result = out.Seek(static_cast<int64_t>(start), kSeekStart, nullptr); !result.IsOk()) return result;
 
     const uint64_t total = layout.size + layout.padding + table.Length();
-    Status result = WriteSignedImage(data, out, layout, table, image_digest);
+    Status result = WriteSignedImage(data, out, layout, table, request.digest, image_digest, checksum);
     uint64_t after = 0;
     out.Seek(0, kSeekCurrent, &after);
     const bool appended = after != start + total;

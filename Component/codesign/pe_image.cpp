@@ -112,6 +112,21 @@ int DigestHashedRanges(BlobPort& data, const PeLayout& layout, ImageDigestSink& 
     return 0;
 }
 
+void PeChecksum::Add(uint64_t offset, const uint8_t* bytes, uint32_t count) {
+    uint32_t i = 0;
+    if (count && (offset & 1)) sum_ += uint64_t{bytes[i++]} << 8;  // the high byte of its word
+    uint64_t words = 0;
+    for (; i + 1 < count; i += 2) words += LoadLittleEndian16(bytes + i);
+    if (i < count) words += bytes[i];  // the low byte of a word whose high byte comes later
+    sum_ += words;  // at most 2^31 words of 16 bits: no overflow
+}
+
+uint32_t PeChecksum::Value(uint64_t file_length) const {
+    uint64_t sum = sum_;
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + file_length);
+}
+
 bool BuildCertificateTable(const uint8_t* der, uint32_t length, Buffer& table) {
     const uint32_t padding = PaddingTo8(length);
     if (length > UINT32_MAX - 16 || (length && !der)) return false;

@@ -52,6 +52,18 @@ public:
     virtual void Update(const uint8_t* bytes, uint32_t count) = 0;
 };
 
+// The header checksum that the loader checks for drivers and that checking tools compare: the
+// 16-bit words of the file (the checksum field counted as zero) added with end-around carry,
+// plus the file's length. Bytes may come in any order, each with its file offset.
+class PeChecksum {
+public:
+    void Add(uint64_t offset, const uint8_t* bytes, uint32_t count);
+    uint32_t Value(uint64_t file_length) const;
+
+private:
+    uint64_t sum_ = 0;
+};
+
 // Reads the hashed ranges from `data` in pieces of at most 32768 bytes and feeds them, then the
 // P zero bytes, to `sink`. Counts the bytes actually read: 0, or 30009 when a read fails or the
 // blob ends early.

@@ -14,11 +14,12 @@
 
 namespace ombrix {
 
-// Signs MD5 digests with the private key that CryptoAPI reaches through a certificate context.
+// Signs digests with the private key that CryptoAPI reaches through a certificate context. SHA-2
+// digests are signed through the AES provider type, which has them, with the same key container.
 class CryptoApiSigner final : public StoreKeySigner {
 public:
     explicit CryptoApiSigner(PCCERT_CONTEXT context) : context_(context) {}
-    bool SignMd5(const uint8_t* digest, uint32_t length, Buffer& signature) override;
+    bool Sign(AuthenticodeDigest digest, const uint8_t* value, uint32_t length, Buffer& signature) override;
 
 private:
     PCCERT_CONTEXT context_;

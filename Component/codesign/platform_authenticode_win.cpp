@@ -10,6 +10,7 @@
 #include <new>
 
 #include "base/unique.h"
+#include "codesign/authenticode_content.h"
 #include "base/error_codes.h"
 #include "base/secure_bytes.h"
 
@@ -77,6 +78,37 @@ int32_t CopyToFile(BlobPort& data, uint64_t size, HANDLE file) {
     return 0;
 }
 
+ALG_ID HashAlgorithmOf(AuthenticodeDigest digest) {
+    switch (digest) {
+    case AuthenticodeDigest::kSha1: return CALG_SHA1;
+    case AuthenticodeDigest::kSha256: return CALG_SHA_256;
+    case AuthenticodeDigest::kSha384: return CALG_SHA_384;
+    case AuthenticodeDigest::kSha512: return CALG_SHA_512;
+    case AuthenticodeDigest::kMd5: break;
+    }
+    return CALG_MD5;
+}
+
+// The key container behind `provider`, opened through the AES provider type; 0 when it cannot be.
+HCRYPTPROV OpenAesProvider(HCRYPTPROV provider) {
+    char container[1024];
+    DWORD length = sizeof container;
+    if (!CryptGetProvParam(provider, PP_CONTAINER, reinterpret_cast<BYTE*>(container), &length, 0) || length == 0 ||
+        length > sizeof container) {
+        return 0;
+    }
+    container[sizeof container - 1] = '\0';
+    DWORD keyset = 0;
+    DWORD keyset_length = sizeof keyset;
+    DWORD flags = CRYPT_SILENT;
+    if (CryptGetProvParam(provider, PP_KEYSET_TYPE, reinterpret_cast<BYTE*>(&keyset), &keyset_length, 0) &&
+        (keyset & CRYPT_MACHINE_KEYSET)) {
+        flags |= CRYPT_MACHINE_KEYSET;
+    }
+    HCRYPTPROV aes = 0;
+    return CryptAcquireContextA(&aes, container, nullptr, PROV_RSA_AES, flags) ? aes : 0;
+}
+
 struct TrustRow {
     LONG result;
     int32_t code;
@@ -98,13 +130,25 @@ constexpr TrustRow kTrustTable[] = {
 
 }  // namespace
 
-bool CryptoApiSigner::SignMd5(const uint8_t* digest, uint32_t length, Buffer& signature) {
-    if (!context_ || !digest || length != 16) return false;
+bool CryptoApiSigner::Sign(AuthenticodeDigest digest, const uint8_t* value, uint32_t length, Buffer& signature) {
+    const ALG_ID algorithm = HashAlgorithmOf(digest);
+    if (!context_ || !value || length != IdentifierOf(digest).digest_length) return false;
     SigningHandles handles;
     DWORD key_spec = 0;
     if (!CryptAcquireCertificatePrivateKey(context_, 0, nullptr, &handles.provider, &key_spec,
                                            &handles.release_provider)) {
         return false;
+    }
+    const bool sha2 = algorithm != CALG_MD5 && algorithm != CALG_SHA1;
+    if (sha2) {
+        // The base and strong providers have no SHA-2: the key's container again, opened through
+        // the default provider of the AES type (when that fails, the key's own provider is tried).
+        HCRYPTPROV aes = OpenAesProvider(handles.provider);
+        if (aes) {
+            if (handles.release_provider) CryptReleaseContext(handles.provider, 0);
+            handles.provider = aes;
+            handles.release_provider = TRUE;
+        }
     }
     // Wine reports a PFX-imported key with key spec 3 (both uses); the key is then found under
     // one of the two.
@@ -116,8 +160,8 @@ bool CryptoApiSigner::SignMd5(const uint8_t* digest, uint32_t length, Buffer& si
             if (!CryptGetUserKey(handles.provider, key_spec, &handles.key)) return false;
         }
     }
-    if (!CryptCreateHash(handles.provider, CALG_MD5, 0, 0, &handles.hash) ||
-        !CryptSetHashParam(handles.hash, HP_HASHVAL, digest, 0)) {
+    if (!CryptCreateHash(handles.provider, algorithm, 0, 0, &handles.hash) ||
+        !CryptSetHashParam(handles.hash, HP_HASHVAL, value, 0)) {
         return false;
     }
     DWORD size = 0;

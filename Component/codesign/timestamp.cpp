@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "binding/openssl_holders.h"
+#include "codesign/der_reader.h"
 #include "codesign/url.h"
+#include "crypto/random_source.h"
 
 namespace ombrix {
 namespace {
@@ -54,14 +56,22 @@ constexpr char kPkcs7DataOid[] = "1.2.840.113549.1.7.1";
 // DER of OBJECT IDENTIFIER 1.2.840.113549.1.7.2 (PKCS#7 signedData).
 constexpr uint8_t kSignedDataOidDer[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
 
-// A SignedData's content type is compared by its DER, through the bound library's encoder.
-bool IsSignedData(const PKCS7* p7) {
-    if (!p7 || !p7->type || !p7->d.sign) return false;
+constexpr char kRfc3161TimestampOid[] = "1.3.6.1.4.1.311.3.3.1";
+// DER of OBJECT IDENTIFIER 1.2.840.113549.1.9.16.1.4 (id-ct-TSTInfo).
+constexpr uint8_t kTstInfoOidDer[] = {0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
+
+// Object identifiers are compared by their DER, through the bound library's encoder.
+template <size_t N>
+bool IsObject(const ASN1_OBJECT* object, const uint8_t (&expected)[N]) {
+    if (!object) return false;
     unsigned char* der = nullptr;
-    const int length = Crypto().ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(p7->type), &der, Crypto().ASN1_OBJECT_it());
+    const int length = Crypto().ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(const_cast<ASN1_OBJECT*>(object)), &der,
+                                              Crypto().ASN1_OBJECT_it());
     LibraryBytesPtr owned(der);
-    return length == static_cast<int>(sizeof kSignedDataOidDer) && memcmp(der, kSignedDataOidDer, sizeof kSignedDataOidDer) == 0;
+    return length == static_cast<int>(N) && memcmp(der, expected, N) == 0;
 }
+
+bool IsSignedData(const PKCS7* p7) { return p7 && p7->d.sign && IsObject(p7->type, kSignedDataOidDer); }
 
 // The first signer info of a SignedData, or null.
 PKCS7_SIGNER_INFO* FirstSignerInfo(const PKCS7* p7) {
@@ -69,6 +79,27 @@ PKCS7_SIGNER_INFO* FirstSignerInfo(const PKCS7* p7) {
     const auto* signers = reinterpret_cast<const OPENSSL_STACK*>(p7->d.sign->signer_info);
     if (!signers || Crypto().sk_num(signers) < 1) return nullptr;
     return static_cast<PKCS7_SIGNER_INFO*>(Crypto().sk_value(signers, 0));
+}
+
+// TSTInfo ::= SEQUENCE { version, policy, messageImprint, serialNumber, genTime, accuracy
+// OPTIONAL, ordering DEFAULT FALSE, nonce OPTIONAL, [0] tsa OPTIONAL, [1] extensions OPTIONAL }:
+// the imprint must be the one sent and the nonce present and equal.
+bool TstInfoMatches(const uint8_t* der, size_t length, const Buffer& message_imprint, const uint8_t nonce[8]) {
+    DerReader top(der, length);
+    DerElement info, version, policy, imprint, serial, time, skipped, echoed;
+    if (!top.Next(0x30, info) || !top.AtEnd()) return false;
+    DerReader fields(info);
+    if (!fields.Next(0x02, version) || !fields.Next(0x06, policy) || !fields.Next(0x30, imprint) ||
+        !fields.Next(0x02, serial) || !fields.Next(0x18, time)) {
+        return false;
+    }
+    if (imprint.whole_length != message_imprint.Length() ||
+        memcmp(imprint.whole, message_imprint.Data(), imprint.whole_length) != 0) {
+        return false;
+    }
+    if (fields.PeekTag() == 0x30 && !fields.Next(skipped)) return false;  // accuracy
+    if (fields.PeekTag() == 0x01 && !fields.Next(skipped)) return false;  // ordering
+    return fields.Next(0x02, echoed) && echoed.length == 8 && memcmp(echoed.content, nonce, 8) == 0;
 }
 
 std::atomic<uint32_t> g_deadline_ms{60000};
@@ -163,6 +194,71 @@ bool AuthenticodeTimestampProtocol::MergeResponse(PKCS7* signed_data, const std:
     return true;
 }
 
+bool Rfc3161TimestampProtocol::EncodeRequest(AuthenticodeDigest digest, const Buffer& imprint, const uint8_t nonce[8],
+                                             Buffer& der) {
+    const uint8_t version[3] = {0x02, 0x01, 0x01};
+    const uint8_t cert_req[3] = {0x01, 0x01, 0xFF};
+    Buffer fields;
+    der.Clear();
+    return fields.Append(version, sizeof version) && AppendDigestInfo(fields, IdentifierOf(digest), imprint.Data(), imprint.Length()) &&
+           AppendDerElement(fields, 0x02, nonce, 8) && fields.Append(cert_req, sizeof cert_req) &&
+           AppendDerElement(der, 0x30, fields.Data(), fields.Length());
+}
+
+bool Rfc3161TimestampProtocol::TakeToken(const std::string& response, AuthenticodeDigest digest, const Buffer& imprint,
+                                         const uint8_t nonce[8], Buffer& token) {
+    const CryptoBinding& crypto = Crypto();
+    // TimeStampResp ::= SEQUENCE { PKIStatusInfo { status, ... }, timeStampToken ContentInfo }
+    DerReader top(reinterpret_cast<const uint8_t*>(response.data()), response.size());
+    DerElement reply, status_info, status, content_info;
+    if (!top.Next(0x30, reply) || !top.AtEnd()) return false;
+    DerReader fields(reply);
+    if (!fields.Next(0x30, status_info) || !fields.Next(0x30, content_info) || !fields.AtEnd()) return false;
+    DerReader status_fields(status_info);
+    // granted (0) or granted with modifications (1)
+    if (!status_fields.Next(0x02, status) || status.length != 1 || status.content[0] > 1) return false;
+    if (content_info.whole_length > INT32_MAX) return false;
+
+    BioPtr source(crypto.BIO_new_mem_buf(content_info.whole, static_cast<int>(content_info.whole_length)));
+    if (!source) return false;
+    Pkcs7Ptr parsed(crypto.d2i_PKCS7_bio(source.get(), nullptr));
+    if (!FirstSignerInfo(parsed.get())) return false;
+    // The token's content is a TSTInfo, which the library keeps as an octet string of DER.
+    const PKCS7* inner = parsed->d.sign->contents;
+    if (!inner || !IsObject(inner->type, kTstInfoOidDer)) return false;
+    const ASN1_TYPE* content = inner->d.other;
+    if (!content || content->type != V_ASN1_OCTET_STRING || !content->value.octet_string) return false;
+    const ASN1_OCTET_STRING* tst_info = content->value.octet_string;
+    Buffer message_imprint;
+    if (!AppendDigestInfo(message_imprint, IdentifierOf(digest), imprint.Data(), imprint.Length()) ||
+        !TstInfoMatches(tst_info->data, static_cast<size_t>(tst_info->length), message_imprint, nonce)) {
+        return false;
+    }
+    token.Clear();
+    return token.Append(content_info.whole, static_cast<uint32_t>(content_info.whole_length));
+}
+
+bool Rfc3161TimestampProtocol::BuildRequest(PKCS7* signed_data, Buffer& body) {
+    const PKCS7_SIGNER_INFO* signer = FirstSignerInfo(signed_data);
+    if (!signer || !signer->enc_digest || signer->enc_digest->length <= 0) return false;
+    LibraryHash hash(digest_);
+    hash.Update(signer->enc_digest->data, static_cast<uint32_t>(signer->enc_digest->length));
+    imprint_.Clear();
+    if (!hash.Finish(imprint_) || !PlatformRandomBytes(nonce_, sizeof nonce_)) return false;
+    // A positive INTEGER of exactly eight bytes: top bit clear, first byte not zero.
+    nonce_[0] &= 0x7F;
+    if (nonce_[0] == 0) nonce_[0] = 1;
+    return EncodeRequest(digest_, imprint_, nonce_, body);
+}
+
+bool Rfc3161TimestampProtocol::MergeResponse(PKCS7* signed_data, const std::string& body) {
+    PKCS7_SIGNER_INFO* target = FirstSignerInfo(signed_data);
+    Buffer token;
+    if (!target || imprint_.Length() == 0 || !TakeToken(body, digest_, imprint_, nonce_, token)) return false;
+    const int nid = RegisterObjectIdentifier(kRfc3161TimestampOid);
+    return nid != 0 && AddSequenceAttribute(target, nid, token.Data(), token.Length(), AttributeKind::kUnsigned);
+}
+
 int RequestTimestamp(PKCS7* signed_data, const std::string& url, TimestampProtocol& protocol,
                      const HttpExchangeLimits& limits) {
     ParsedUrl parsed;
@@ -184,8 +280,12 @@ int RequestTimestamp(PKCS7* signed_data, const std::string& url, TimestampProtoc
     return protocol.MergeResponse(signed_data, response_body) ? 0 : 1;
 }
 
-int RequestTimestamp(PKCS7* signed_data, const std::string& url) {
-    AuthenticodeTimestampProtocol protocol;
+int RequestTimestamp(PKCS7* signed_data, const std::string& url, AuthenticodeDigest digest) {
+    if (digest == AuthenticodeDigest::kMd5) {
+        AuthenticodeTimestampProtocol protocol;
+        return RequestTimestamp(signed_data, url, protocol, ProcessTimestampLimits());
+    }
+    Rfc3161TimestampProtocol protocol(digest);
     return RequestTimestamp(signed_data, url, protocol, ProcessTimestampLimits());
 }
 

@@ -128,11 +128,7 @@ STDMETHODIMP_(ULONG) ConnectionPoint::AddRef() { return container_.HoldReference
 
 STDMETHODIMP_(ULONG) ConnectionPoint::Release() { return container_.ControllingUnknown()->Release(); }
 
-STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) try {
-    if (!iid) return E_POINTER;
-    *iid = iid_;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) try { return com::SetOut(iid, iid_); } COM_CATCH
 
 STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) try {
     if (!container) return E_POINTER;

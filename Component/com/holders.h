@@ -20,41 +20,36 @@
 namespace com {
 
 // Owns one BSTR (possibly null).
-class Bstr {
+class Bstr : public ombrix::Unique<BSTR, ombrix::NullOrClose<BSTR, &SysFreeString>> {
 public:
     Bstr() = default;
-    explicit Bstr(const wchar_t* text) : value_(text ? SysAllocString(text) : nullptr) {}
-    Bstr(const wchar_t* text, UINT length) : value_(SysAllocStringLen(text, length)) {}
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    Bstr(Bstr&& other) noexcept : value_(other.Detach()) {}
-    Bstr& operator=(Bstr&& other) noexcept { Reset(other.Detach()); return *this; }
-    ~Bstr() { Reset(); }
+    explicit Bstr(const wchar_t* text) : Unique(text ? SysAllocString(text) : nullptr) {}
+    Bstr(const wchar_t* text, UINT length) : Unique(SysAllocStringLen(text, length)) {}
 
     // Copies a BSTR by its full length (embedded zero characters kept); null stays null.
-    static Bstr Copy(BSTR source) {
-        Bstr copy;
-        if (source) copy.value_ = SysAllocStringLen(source, SysStringLen(source));
-        return copy;
+    static Bstr Copy(BSTR source) { return source ? Bstr(source, SysStringLen(source)) : Bstr(); }
+    // Hands a copy out through `destination`, null for null.
+    HRESULT CopyTo(BSTR* destination) const {
+        if (!destination) return E_POINTER;
+        *destination = Copy(Get()).Detach();
+        return *destination || !Get() ? S_OK : E_OUTOFMEMORY;
     }
 
-    BSTR Get() const { return value_; }
-    BSTR* Put() { Reset(); return &value_; }
-    BSTR Detach() { return std::exchange(value_, nullptr); }
-    void Reset(BSTR value = nullptr) {
-        if (value_ != value && value_) SysFreeString(value_);
-        value_ = value;
-    }
-    UINT Length() const { return value_ ? SysStringLen(value_) : 0; }
+    UINT Length() const { return Get() ? SysStringLen(Get()) : 0; }
     bool Empty() const { return Length() == 0; }
-
-private:
-    BSTR value_ = nullptr;
 };
 
-// Owns one VARIANT, cleared on destruction.
 inline VARIANT_BOOL ToVariantBool(bool flag) { return flag ? VARIANT_TRUE : VARIANT_FALSE; }
 
+// Sets an out parameter: E_POINTER when it is null, else `result`.
+template <class T, class V>
+HRESULT SetOut(T* out, const V& value, HRESULT result = S_OK) {
+    if (!out) return E_POINTER;
+    *out = static_cast<T>(value);
+    return result;
+}
+
+// Owns one VARIANT, cleared on destruction.
 class Variant {
 public:
     Variant() { VariantInit(&value_); }
@@ -92,28 +87,11 @@ private:
 };
 
 // Owns one SAFEARRAY.
-class SafeArray {
+class SafeArray : public ombrix::Unique<SAFEARRAY*, ombrix::NullOrClose<SAFEARRAY*, &SafeArrayDestroy>> {
 public:
-    SafeArray() = default;
-    explicit SafeArray(SAFEARRAY* array) : value_(array) {}
-    SafeArray(const SafeArray&) = delete;
-    SafeArray& operator=(const SafeArray&) = delete;
-    SafeArray(SafeArray&& other) noexcept : value_(other.Detach()) {}
-    SafeArray& operator=(SafeArray&& other) noexcept { Reset(other.Detach()); return *this; }
-    ~SafeArray() { Reset(); }
-
+    using Unique::Unique;
     // A one-dimensional byte array with lower bound 1, the form blobs hand out.
     static SafeArray Bytes(const void* data, uint32_t count);
-
-    SAFEARRAY* Get() const { return value_; }
-    SAFEARRAY* Detach() { return std::exchange(value_, nullptr); }
-    void Reset(SAFEARRAY* array = nullptr) {
-        if (value_ && value_ != array) SafeArrayDestroy(value_);
-        value_ = array;
-    }
-
-private:
-    SAFEARRAY* value_ = nullptr;
 };
 
 inline SafeArray SafeArray::Bytes(const void* data, uint32_t count) {

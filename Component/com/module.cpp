@@ -34,6 +34,15 @@ std::atomic<ITypeInfo*> g_type_infos[kTypeInfoSlots];
 std::atomic<int> g_type_info_slots_taken{0};
 std::atomic<ITypeLib*> g_type_library{nullptr};
 
+// Publishes `loaded` in `slot` unless another thread was first: the one that stays.
+template <class T>
+T* Publish(std::atomic<T*>& slot, T* loaded) {
+    T* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) return loaded;
+    loaded->Release();
+    return expected;
+}
+
 std::span<const ClassEntry> Classes() { return g_description ? g_description->classes : std::span<const ClassEntry>(); }
 
 // Registers or unregisters one class through its script template.
@@ -119,12 +128,7 @@ HRESULT TypeLibrary(ITypeLib** library) {
     if (*library) return S_OK;
     ITypeLib* loaded = nullptr;
     RETURN_IF_FAILED(LoadTypeLibrary(&loaded));
-    ITypeLib* expected = nullptr;
-    if (!g_type_library.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
-        loaded->Release();
-        loaded = expected;
-    }
-    *library = loaded;
+    *library = Publish(g_type_library, loaded);
     return S_OK;
 }
 
@@ -176,12 +180,7 @@ HRESULT GetTypeInfo(int slot, REFGUID guid, ITypeInfo** info) {
             *info = loaded;  // more interfaces than slots: not cached
             return S_OK;
         }
-        ITypeInfo* expected = nullptr;
-        if (!g_type_infos[slot].compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
-            loaded->Release();
-            loaded = expected;
-        }
-        *info = loaded;
+        *info = Publish(g_type_infos[slot], loaded);
     }
     (*info)->AddRef();
     return S_OK;

@@ -1,31 +1,20 @@
-// The COM class framework: reference counting with aggregation, interface maps,
-// type-library IDispatch and ISupportErrorInfo.
-//
-// A class is written as its bases, its interface map, its fields and its members:
+// The COM class framework: reference counting with aggregation, interface maps, type-library
+// IDispatch and ISupportErrorInfo. A class is written as its bases, interface map, fields and members,
 //
 //   class CThing : public com::DispatchImpl<IThing>,
 //                  public com::ErrorReporting<CThing, ProductErrors, &IID_IThing>,
 //                  public com::ObjectRoot {
 //   public:
-//       COM_INTERFACE_MAP(CThing,
-//           COM_INTERFACE(IThing),
-//           COM_INTERFACE(ISupportErrorInfo),
-//           COM_INTERFACE_AS(IDispatch, IThing))
-//       ...
+//       COM_INTERFACE_MAP(CThing, COM_INTERFACE(IThing), COM_INTERFACE(ISupportErrorInfo),
+//                         COM_INTERFACE_AS(IDispatch, IThing))
 //   };
 //
 // and instantiated only as com::ComObject<CThing>, which supplies IUnknown. ErrorReporting
 // (com/error_reporting.h) supplies ISupportErrorInfo, Error(code) and HoldSelf(); a class that
-// reports no errors takes SupportErrorInfoImpl alone.
-//
-// No C++ exception may leave the module through a COM call: the body of every interface method
-// (IUnknown's AddRef and Release aside) is a function-try-block ended by COM_CATCH,
-//
-//   STDMETHODIMP CThing::Method(...) try {
-//       ...
-//   } COM_CATCH
-//
-// which answers E_OUTOFMEMORY for std::bad_alloc and E_UNEXPECTED for any other exception.
+// reports no errors takes SupportErrorInfoImpl alone. No C++ exception may leave the module
+// through a COM call: every interface method but AddRef and Release is a function-try-block,
+// `STDMETHODIMP CThing::Method(...) try { ... } COM_CATCH`, which answers E_OUTOFMEMORY for
+// std::bad_alloc and E_UNEXPECTED for any other exception.
 #pragma once
 
 #include <windows.h>
@@ -216,11 +205,7 @@ private:
 template <class I>
 class DispatchImpl : public I {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override try {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    } COM_CATCH
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override try { return SetOut(count, 1); } COM_CATCH
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override try {
         if (!info) return E_POINTER;
         *info = nullptr;

@@ -150,13 +150,13 @@ LSTATUS SetValue(HKEY key, const wchar_t* name, const ScriptKey& entry) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.value.c_str()), bytes);
 }
 
+// A registry call's status as an HRESULT (the macro would evaluate a call in its argument twice).
+HRESULT FromStatus(LSTATUS status) { return HRESULT_FROM_WIN32(status); }
+
 HRESULT RegisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
     for (const auto& entry : keys) {
         if (entry.is_value) {
-            if (entry.has_value) {
-                const LSTATUS status = SetValue(parent, entry.name.c_str(), entry);
-                if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-            }
+            if (entry.has_value) RETURN_IF_FAILED(FromStatus(SetValue(parent, entry.name.c_str(), entry)));
             continue;
         }
         if (entry.flag == ScriptKey::Flag::Delete || entry.flag == ScriptKey::Flag::ForceRemove) {
@@ -164,13 +164,9 @@ HRESULT RegisterKeys(HKEY parent, const std::vector<ScriptKey>& keys) {
             if (entry.flag == ScriptKey::Flag::Delete) continue;
         }
         ombrix::RegistryKey key;
-        LSTATUS status = RegCreateKeyExW(parent, entry.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                         key.Put(), nullptr);
-        if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-        if (entry.has_value) {
-            status = SetValue(key.Get(), nullptr, entry);
-            if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-        }
+        RETURN_IF_FAILED(FromStatus(RegCreateKeyExW(parent, entry.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                    key.Put(), nullptr)));
+        if (entry.has_value) RETURN_IF_FAILED(FromStatus(SetValue(key.Get(), nullptr, entry)));
         RETURN_IF_FAILED(RegisterKeys(key.Get(), entry.children));
     }
     return S_OK;

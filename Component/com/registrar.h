@@ -1,18 +1,7 @@
 // Applies registry scripts written in the registrar syntax:
 //
-//   HKCR
-//   {
-//       NoRemove CLSID
-//       {
-//           ForceRemove {guid} = s 'Description'
-//           {
-//               InprocServer32 = s '%MODULE%'
-//               {
-//                   val ThreadingModel = s 'Apartment'
-//               }
-//           }
-//       }
-//   }
+//   HKCR { NoRemove CLSID { ForceRemove {guid} = s 'Description' {
+//       InprocServer32 = s '%MODULE%' { val ThreadingModel = s 'Apartment' } } } }
 //
 // A key marked NoRemove survives unregistration, ForceRemove is replaced whole on registration
 // and removed whole on unregistration, Delete is removed on registration. Other keys are removed
@@ -40,11 +29,5 @@ HRESULT ApplyRegistryScript(UINT resource_id, bool do_register, std::span<const 
 
 // Registers or unregisters a script given as text, its variables replaced (%MODULE% among them).
 HRESULT ApplyRegistryScriptText(std::wstring_view script, std::span<const ScriptVariable> variables, bool do_register);
-
-// The same with only %MODULE% replaced, by `module_path`.
-inline HRESULT ApplyRegistryScriptText(std::wstring_view script, std::wstring_view module_path, bool do_register) {
-    const ScriptVariable module[] = {{L"MODULE", module_path}};
-    return ApplyRegistryScriptText(script, module, do_register);
-}
 
 }  // namespace com

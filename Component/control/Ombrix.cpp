@@ -30,15 +30,6 @@ constexpr DWORD kAboutTimeoutMs = 10000;
 // Zero bytes kept behind a freshly put IV, so that a register read past its length sees zeros.
 constexpr uint32_t kIvZeroTail = 256;
 
-
-HRESULT CopyString(BSTR source, BSTR* destination) {
-    if (!destination) return E_POINTER;
-    *destination = nullptr;
-    if (!source) return S_OK;
-    *destination = SysAllocStringLen(source, SysStringLen(source));
-    return *destination ? S_OK : E_OUTOFMEMORY;
-}
-
 }  // namespace
 
 AlgorithmSizes SizesOfType(int32_t type) {
@@ -91,56 +82,29 @@ bool COmbrix::FireProgress(uint64_t position, uint64_t total) {
 
 bool COmbrix::FireDone() { return Fire(kDispidDone, {}); }
 
-STDMETHODIMP COmbrix::get_type(CryptoTypes* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<CryptoTypes>(type_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_type(CryptoTypes* value) try { return com::SetOut(value, type_); } COM_CATCH
 
 // Every put ends the running Digest and HMAC computations, a refused one included.
 STDMETHODIMP COmbrix::put_type(CryptoTypes value) try {
     DropCachedComputations();
     if (!IsSupportedType(value)) return Error(kErrTypeNotSupported);
     if (FipsMode() && IsExcludedInFipsMode(value)) return Error(kErrFipsUnsupported);
-    type_ = value;
-    modified_ = true;
+    PutSetting(type_, value);
     SetIvRegisterLength(SizesOfType(type_).block_size);
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_SecretKey(VARIANT* value) try {
-    if (!value) return E_POINTER;
-    return secret_key_.CopyTo(value);
-} COM_CATCH
+STDMETHODIMP COmbrix::get_SecretKey(VARIANT* value) try { return value ? secret_key_.CopyTo(value) : E_POINTER; } COM_CATCH
 
-STDMETHODIMP COmbrix::get_InitVector(VARIANT* value) try {
-    if (!value) return E_POINTER;
-    return init_vector_.CopyTo(value);
-} COM_CATCH
+STDMETHODIMP COmbrix::get_InitVector(VARIANT* value) try { return value ? init_vector_.CopyTo(value) : E_POINTER; } COM_CATCH
 
-STDMETHODIMP COmbrix::get_BlockSize(short* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<short>(SizesOfType(type_).block_size);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_BlockSize(short* value) try { return com::SetOut(value, SizesOfType(type_).block_size); } COM_CATCH
 
-STDMETHODIMP COmbrix::get_KeySize(short* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<short>(SizesOfType(type_).key_size);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_KeySize(short* value) try { return com::SetOut(value, SizesOfType(type_).key_size); } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) try {
-    if (!value) return E_POINTER;
-    *value = com::ToVariantBool(optimized_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Optimized(VARIANT_BOOL* value) try { return com::SetOut(value, com::ToVariantBool(optimized_)); } COM_CATCH
 
-STDMETHODIMP COmbrix::put_Optimized(VARIANT_BOOL value) try {
-    optimized_ = value != 0;
-    modified_ = true;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::put_Optimized(VARIANT_BOOL value) try { return PutSetting(optimized_, value != 0); } COM_CATCH
 
 STDMETHODIMP COmbrix::About() try {
     // MessageBoxTimeoutW is exported by user32 but not declared by the SDK headers.
@@ -175,19 +139,11 @@ STDMETHODIMP COmbrix::Abort() try {
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) try {
-    if (!value) return E_POINTER;
-    *value = com::ToVariantBool(fire_events_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_FireEvents(VARIANT_BOOL* value) try { return com::SetOut(value, com::ToVariantBool(fire_events_)); } COM_CATCH
 
-STDMETHODIMP COmbrix::put_FireEvents(VARIANT_BOOL value) try {
-    fire_events_ = value != 0;
-    modified_ = true;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::put_FireEvents(VARIANT_BOOL value) try { return PutSetting(fire_events_, value != 0); } COM_CATCH
 
-STDMETHODIMP COmbrix::get_DebugFile(BSTR* value) try { return CopyString(debug_file_.Get(), value); } COM_CATCH
+STDMETHODIMP COmbrix::get_DebugFile(BSTR* value) try { return debug_file_.CopyTo(value); } COM_CATCH
 
 STDMETHODIMP COmbrix::put_DebugFile(BSTR value) try {
     com::Bstr copy = com::Bstr::Copy(value);
@@ -200,64 +156,36 @@ STDMETHODIMP COmbrix::put_DebugFile(BSTR value) try {
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Mode(CryptoModes* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<CryptoModes>(mode_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Mode(CryptoModes* value) try { return com::SetOut(value, mode_); } COM_CATCH
 
-STDMETHODIMP COmbrix::put_Mode(CryptoModes value) try {
-    mode_ = value;
-    modified_ = true;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::put_Mode(CryptoModes value) try { return PutSetting(mode_, value); } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Padding(CryptoPadding* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<CryptoPadding>(padding_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Padding(CryptoPadding* value) try { return com::SetOut(value, padding_); } COM_CATCH
 
-STDMETHODIMP COmbrix::put_Padding(CryptoPadding value) try {
-    padding_ = value;
-    modified_ = true;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::put_Padding(CryptoPadding value) try { return PutSetting(padding_, value); } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Compression(CryptoCompression* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<CryptoCompression>(compression_);
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Compression(CryptoCompression* value) try { return com::SetOut(value, compression_); } COM_CATCH
 
 STDMETHODIMP COmbrix::put_Compression(CryptoCompression value) try {
     compression_ = value;
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Language(LanguageEnum* value) try {
-    if (!value) return E_POINTER;
-    *value = static_cast<LanguageEnum>(Language());
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Language(LanguageEnum* value) try { return com::SetOut(value, Language()); } COM_CATCH
 
 STDMETHODIMP COmbrix::put_Language(LanguageEnum value) try {
     SetLanguage(value);
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_Encoding(LONG* value) try {
-    if (!value) return E_POINTER;
-    *value = TextCodePage();
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP COmbrix::get_Encoding(LONG* value) try { return com::SetOut(value, TextCodePage()); } COM_CATCH
 
 STDMETHODIMP COmbrix::put_Encoding(LONG value) try {
     SetTextCodePage(value);
     return S_OK;
 } COM_CATCH
 
-STDMETHODIMP COmbrix::get_FIPS(BSTR* value) try { return CopyString(fips_.Get(), value); } COM_CATCH
+STDMETHODIMP COmbrix::get_FIPS(BSTR* value) try { return fips_.CopyTo(value); } COM_CATCH
 
 // Every put first leaves FIPS mode, so that putting the same name again reloads the library.
 STDMETHODIMP COmbrix::put_FIPS(BSTR value) try {
@@ -309,10 +237,16 @@ STDMETHODIMP COmbrix::put_InitVector(VARIANT value) try {
     modified_ = true;
     return S_OK;
 } COM_CATCH
+
+HRESULT COmbrix::PutSetting(int32_t& setting, int32_t value) {
+    setting = value;
+    modified_ = true;
+    return S_OK;
+}
+
 void COmbrix::DropCachedComputations() {
     cached_digest_.reset();
     cached_hmac_.reset();
 }
-
 
 }  // namespace ombrix

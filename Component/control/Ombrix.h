@@ -111,8 +111,8 @@ public:
     bool FireDone();
 
     // The needs-saving flag reported by the persistence interfaces.
-    bool IsModified() const { return modified_; }
-    void SetModified(bool modified) { modified_ = modified; }
+    bool ControlModified() const override { return modified_; }
+    void SetControlModified(bool modified) override { modified_ = modified; }
 
     // What the algorithm objects read from their owner control.
     int32_t CipherMode() const override { return mode_; }
@@ -130,8 +130,6 @@ protected:
     // What the persistence interfaces save and restore (persistence.cpp).
     PersistedProperties PersistedState() const override;
     HRESULT ApplyPersistedState(const PersistedProperties& state) override;
-    bool ControlModified() const override { return modified_; }
-    void SetControlModified(bool modified) override { modified_ = modified; }
 
 private:
     // 33016 when this control names a FIPS library but the process is not in FIPS mode.
@@ -150,12 +148,14 @@ private:
     // with progress; 0, or 30008 when aborted or when a handler released the control.
     template <class UpdateFunction>
     Status FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, uint64_t* size);
-    // Digest and HMAC after the checks: feeds `data` to the cached computation and, with an
-    // output blob, finishes it there.
-    template <class Computation>
-    HRESULT FinishComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* output);
+    // Digest and HMAC: feeds `data` to the cached computation (made by `create` when there is
+    // none) and, with an output blob, finishes it there.
+    template <class Computation, class Create>
+    HRESULT RunComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* out_blob, Create create);
     // Sign and Verify: the key-checked asymmetric object for the current Type, or the code.
     int32_t PrepareAsymmetric(const char* operation, bool key_now, std::unique_ptr<class cryptASYMMETRIC>& object);
+    // Stores a setting the persistence interfaces save and marks the control modified.
+    HRESULT PutSetting(int32_t& setting, int32_t value);
     // Drops the cached digest and HMAC computations.
     void DropCachedComputations();
     // Sets the IV register's length, keeping its bytes (growth exposes what the array holds).

@@ -65,15 +65,23 @@ Status COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, 
     return Status::Code(result);
 }
 
-// Finishes a digest or HMAC computation into `output`. The running computation goes on every
-// path but an abort: a result over data that could not be read, or not written, is no result.
-template <class Computation>
-HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* output) {
+// Feeds a digest or HMAC computation and finishes it into the output blob. The running
+// computation goes on every path but an abort: a result over data that could not be read, or not written, is no result.
+template <class Computation, class Create>
+HRESULT COmbrix::RunComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* out_blob, Create create) {
+    if (!data) return E_INVALIDARG;
+    auto hold = HoldSelf();
+    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
+    const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);
+    if (!input || (out_blob && !output_blob)) return Error(kErrNotABlob);
+    if (!cached) cached = create();
+    if (!cached) return Error(kErrTypeNotForMethod);
+    IBlob* const output = output_blob.Get();
     Computation* computation = cached.get();
     computation->finish = 0;
     uint64_t size = 0;
     const Status code = FeedDigest(
-        data, output, [computation](const uint8_t* bytes, uint32_t n) { computation->Update(bytes, n); }, &size);
+        input.Get(), output, [computation](const uint8_t* bytes, uint32_t n) { computation->Update(bytes, n); }, &size);
     // Aborted, by request or by a progress handler that released the control: the computation
     // stays cached with what it was fed.
     if (code == Status::Code(kErrAborted)) return Error(kErrAborted);
@@ -107,31 +115,16 @@ HRESULT COmbrix::FinishComputation(std::unique_ptr<Computation>& cached, IBlob* 
 }
 
 STDMETHODIMP COmbrix::Digest(IBlob* data, IBlob* out_blob) try {
-    if (!data) return E_INVALIDARG;
-    auto hold = HoldSelf();
-    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
-    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
-    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
-    if (!cached_digest_) {
-        cached_digest_ = CreateDigest(type_);
-        if (!cached_digest_) return Error(kErrTypeNotForMethod);
-    }
-    return FinishComputation(cached_digest_, input.Get(), output.Get());
+    return RunComputation(cached_digest_, data, out_blob, [this] { return CreateDigest(type_); });
 } COM_CATCH
 
 STDMETHODIMP COmbrix::HMAC(IBlob* data, IBlob* out_blob) try {
-    if (!data) return E_INVALIDARG;
-    auto hold = HoldSelf();
-    const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
-    const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
-    if (!input || (out_blob && !output)) return Error(kErrNotABlob);
-    if (!cached_hmac_) {
-        cached_hmac_ = CreateHMAC(type_);
-        if (!cached_hmac_) return Error(kErrTypeNotForMethod);
+    return RunComputation(cached_hmac_, data, out_blob, [this] {
+        std::unique_ptr<cryptHMAC> hmac = CreateHMAC(type_);
         // The key as it is now: a later SecretKey put does not change a running computation.
-        cached_hmac_->Init(key_bytes_.Data(), key_bytes_.Length());
-    }
-    return FinishComputation(cached_hmac_, input.Get(), output.Get());
+        if (hmac) hmac->Init(key_bytes_.Data(), key_bytes_.Length());
+        return hmac;
+    });
 } COM_CATCH
 
 }  // namespace ombrix

@@ -41,11 +41,6 @@ struct ExternalKeyObject : public IDispatch {
 
 namespace {
 
-
-void Log(BSTR debug_file, const char* line) {
-    if (SysStringLen(debug_file) != 0) DebugLogWrite(debug_file, "%s", line);
-}
-
 // Appends `length` characters of text converted to the system's ANSI code page. With `cut`, at
 // most `length` bytes are taken (the key text rule: a multi-byte conversion is cut to one byte
 // per character); otherwise all converted bytes. The conversion is wiped afterwards.
@@ -165,6 +160,34 @@ void AppendPlainForm(const VARIANT& value, Form form, Buffer& out) {
     }
 }
 
+// The bytes of a SecretKey (with `certificate_handle`) or InitVector value, logged as
+// "<property>::<form> found". An external key object gives a key its bytes and an IV its text;
+// only a key takes a certificate.
+void DeriveBytes(const VARIANT& value, BSTR debug_file, const char* property, Buffer& bytes, int32_t* certificate_handle) {
+    static constexpr const char* kForms[] = {nullptr, "string", "string byref", "array", "dispatch"};
+    const Form form = FormOf(value);
+    if (form == Form::kNone) return;
+    DebugLogWrite(debug_file, "%s::%s found\r\n", property, kForms[static_cast<int>(form)]);
+    if (form != Form::kObject) {
+        AppendPlainForm(value, form, bytes);
+        return;
+    }
+    IUnknown* object = ObjectOf(value);
+    if (!object) return;
+    if (com::Ptr<IBlob> blob = com::TryQuery<IBlob>(object)) {
+        AppendBlob(blob.Get(), bytes);
+    } else if (com::Ptr<ExternalKeyObject> key = com::TryQuery<ExternalKeyObject>(object, kIidExternalKey)) {
+        if (certificate_handle) {
+            AppendExternalKeyBytes(key.Get(), bytes);
+        } else {
+            AppendExternalKeyText(key.Get(), bytes);
+        }
+    } else if (certificate_handle) {
+        if (com::Ptr<ICertificate> certificate = com::TryQuery<ICertificate>(object))
+            AppendCertificate(certificate.Get(), bytes, certificate_handle);
+    }
+}
+
 }  // namespace
 
 IUnknown* ObjectInValue(const VARIANT& value, bool* is_object) {
@@ -173,43 +196,11 @@ IUnknown* ObjectInValue(const VARIANT& value, bool* is_object) {
 }
 
 void DeriveSecretKey(const VARIANT& value, BSTR debug_file, Buffer& key_bytes, int32_t* certificate_handle) {
-    static constexpr const char* kLines[] = {nullptr, "SecretKey::string found\r\n", "SecretKey::string byref found\r\n",
-                                             "SecretKey::array found\r\n", "SecretKey::dispatch found\r\n"};
-    const Form form = FormOf(value);
-    if (form == Form::kNone) return;
-    Log(debug_file, kLines[static_cast<int>(form)]);
-    if (form != Form::kObject) {
-        AppendPlainForm(value, form, key_bytes);
-        return;
-    }
-    IUnknown* object = ObjectOf(value);
-    if (!object) return;
-    if (com::Ptr<IBlob> blob = com::TryQuery<IBlob>(object)) {
-        AppendBlob(blob.Get(), key_bytes);
-    } else if (com::Ptr<ExternalKeyObject> key = com::TryQuery<ExternalKeyObject>(object, kIidExternalKey)) {
-        AppendExternalKeyBytes(key.Get(), key_bytes);
-    } else if (com::Ptr<ICertificate> certificate = com::TryQuery<ICertificate>(object)) {
-        AppendCertificate(certificate.Get(), key_bytes, certificate_handle);
-    }
+    DeriveBytes(value, debug_file, "SecretKey", key_bytes, certificate_handle);
 }
 
 void DeriveInitVector(const VARIANT& value, BSTR debug_file, Buffer& iv_bytes) {
-    static constexpr const char* kLines[] = {nullptr, "InitVector::string found\r\n", "InitVector::string byref found\r\n",
-                                             "InitVector::array found\r\n", "InitVector::dispatch found\r\n"};
-    const Form form = FormOf(value);
-    if (form == Form::kNone) return;
-    Log(debug_file, kLines[static_cast<int>(form)]);
-    if (form != Form::kObject) {
-        AppendPlainForm(value, form, iv_bytes);
-        return;
-    }
-    IUnknown* object = ObjectOf(value);
-    if (!object) return;
-    if (com::Ptr<IBlob> blob = com::TryQuery<IBlob>(object)) {
-        AppendBlob(blob.Get(), iv_bytes);
-    } else if (com::Ptr<ExternalKeyObject> key = com::TryQuery<ExternalKeyObject>(object, kIidExternalKey)) {
-        AppendExternalKeyText(key.Get(), iv_bytes);
-    }
+    DeriveBytes(value, debug_file, "InitVector", iv_bytes, nullptr);
 }
 
 }  // namespace ombrix

@@ -9,8 +9,6 @@
 #include "com/object.h"
 
 namespace ombrix {
-
-
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"OmbrixControlWindow";
@@ -235,15 +233,11 @@ STDMETHODIMP OleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) 
 } COM_CATCH
 
 STDMETHODIMP OleControl::GetDropTarget(IDropTarget** target) try {
-    if (!target) return E_POINTER;
-    *target = nullptr;
-    return E_NOTIMPL;
+    return com::SetOut(target, nullptr, E_NOTIMPL);
 } COM_CATCH
 
 STDMETHODIMP OleControl::GetWindow(HWND* window) try {
-    if (!window) return E_POINTER;
-    *window = window_;
-    return window_ ? S_OK : E_FAIL;
+    return com::SetOut(window, window_, window_ ? S_OK : E_FAIL);
 } COM_CATCH
 
 STDMETHODIMP OleControl::ContextSensitiveHelp(BOOL) try { return E_NOTIMPL; } COM_CATCH
@@ -289,10 +283,7 @@ STDMETHODIMP OleControl::SetClientSite(IOleClientSite* site) try {
 } COM_CATCH
 
 STDMETHODIMP OleControl::GetClientSite(IOleClientSite** site) try {
-    if (!site) return E_POINTER;
-    *site = client_site_.Get();
-    if (*site) (*site)->AddRef();
-    return S_OK;
+    return site ? client_site_.CopyTo(site) : E_POINTER;
 } COM_CATCH
 
 STDMETHODIMP OleControl::SetHostNames(LPCOLESTR, LPCOLESTR) try { return S_OK; } COM_CATCH
@@ -311,17 +302,13 @@ STDMETHODIMP OleControl::Close(DWORD save_option) try {
 STDMETHODIMP OleControl::SetMoniker(DWORD, IMoniker*) try { return E_NOTIMPL; } COM_CATCH
 
 STDMETHODIMP OleControl::GetMoniker(DWORD, DWORD, IMoniker** moniker) try {
-    if (!moniker) return E_POINTER;
-    *moniker = nullptr;
-    return E_NOTIMPL;
+    return com::SetOut(moniker, nullptr, E_NOTIMPL);
 } COM_CATCH
 
 STDMETHODIMP OleControl::InitFromData(IDataObject*, BOOL, DWORD) try { return E_NOTIMPL; } COM_CATCH
 
 STDMETHODIMP OleControl::GetClipboardData(DWORD, IDataObject** data) try {
-    if (!data) return E_POINTER;
-    *data = nullptr;
-    return E_NOTIMPL;
+    return com::SetOut(data, nullptr, E_NOTIMPL);
 } COM_CATCH
 
 STDMETHODIMP OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND, LPCRECT) try {
@@ -366,11 +353,7 @@ STDMETHODIMP OleControl::GetUserType(DWORD form, LPOLESTR* user_type) try {
 STDMETHODIMP OleControl::Update() try { return S_OK; } COM_CATCH
 STDMETHODIMP OleControl::IsUpToDate() try { return S_OK; } COM_CATCH
 
-STDMETHODIMP OleControl::GetUserClassID(CLSID* clsid) try {
-    if (!clsid) return E_POINTER;
-    *clsid = clsid_;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP OleControl::GetUserClassID(CLSID* clsid) try { return com::SetOut(clsid, clsid_); } COM_CATCH
 
 // The control sizes itself: a request for another extent is refused.
 STDMETHODIMP OleControl::SetExtent(DWORD aspect, SIZEL* size) try {
@@ -405,9 +388,7 @@ STDMETHODIMP OleControl::EnumAdvise(IEnumSTATDATA** advises) try {
 } COM_CATCH
 
 STDMETHODIMP OleControl::GetMiscStatus(DWORD aspect, DWORD* status) try {
-    if (!status) return E_POINTER;
-    *status = aspect == DVASPECT_CONTENT ? kMiscStatus : 0;
-    return S_OK;
+    return com::SetOut(status, aspect == DVASPECT_CONTENT ? kMiscStatus : 0);
 } COM_CATCH
 
 STDMETHODIMP OleControl::SetColorScheme(LOGPALETTE*) try { return E_NOTIMPL; } COM_CATCH
@@ -422,10 +403,9 @@ STDMETHODIMP OleControl::Draw(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw
     return S_OK;
 } COM_CATCH
 
+// No particular palette.
 STDMETHODIMP OleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) try {
-    if (!colors) return E_POINTER;
-    *colors = nullptr;
-    return S_FALSE;  // no particular palette
+    return com::SetOut(colors, nullptr, S_FALSE);
 } COM_CATCH
 
 STDMETHODIMP OleControl::Freeze(DWORD, LONG, void*, DWORD* freeze) try {
@@ -445,11 +425,7 @@ STDMETHODIMP OleControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink
 STDMETHODIMP OleControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) try {
     if (aspects) *aspects = view_sink_aspects_;
     if (flags) *flags = view_sink_flags_;
-    if (sink) {
-        *sink = view_sink_.Get();
-        if (*sink) (*sink)->AddRef();
-    }
-    return S_OK;
+    return sink ? view_sink_.CopyTo(sink) : S_OK;
 } COM_CATCH
 
 STDMETHODIMP OleControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) try {
@@ -462,11 +438,7 @@ STDMETHODIMP OleControl::GetRect(DWORD, LPRECTL rect) try {
 } COM_CATCH
 
 // The picture covers only part of the bounds: the view is neither opaque nor solid.
-STDMETHODIMP OleControl::GetViewStatus(DWORD* status) try {
-    if (!status) return E_POINTER;
-    *status = 0;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP OleControl::GetViewStatus(DWORD* status) try { return com::SetOut(status, 0); } COM_CATCH
 
 STDMETHODIMP OleControl::QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG, DWORD* hit) try {
     if (!bounds || !hit) return E_POINTER;
@@ -493,11 +465,7 @@ STDMETHODIMP OleControl::GetNaturalExtent(DWORD aspect, LONG, DVTARGETDEVICE*, H
 
 // --- Persistence ------------------------------------------------------------------------------
 
-STDMETHODIMP OleControl::GetClassID(CLSID* clsid) try {
-    if (!clsid) return E_POINTER;
-    *clsid = clsid_;
-    return S_OK;
-} COM_CATCH
+STDMETHODIMP OleControl::GetClassID(CLSID* clsid) try { return com::SetOut(clsid, clsid_); } COM_CATCH
 
 STDMETHODIMP OleControl::IsDirty() try { return ControlModified() ? S_OK : S_FALSE; } COM_CATCH
 

@@ -102,14 +102,8 @@ HRESULT ReadPropertyStream(IStream* stream, PersistedProperties* properties) {
 // The control's side: the values are taken with the property gets and restored with the puts.
 
 PersistedProperties COmbrix::PersistedState() const {
-    PersistedProperties state;
-    state.type = type_;
-    state.optimized = optimized_ != 0;
-    state.fire_events = fire_events_ != 0;
-    state.mode = mode_;
-    state.padding = padding_;
-    state.compression = compression_;
-    return state;
+    return {.type = type_, .optimized = optimized_ != 0, .fire_events = fire_events_ != 0, .mode = mode_,
+            .padding = padding_, .compression = compression_};
 }
 
 // All six are checked before the first put (type as its put checks it), so that a refused

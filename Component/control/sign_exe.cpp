@@ -20,7 +20,6 @@
 namespace ombrix {
 namespace {
 
-
 // {4D9AE59C-8651-4F93-8D07-74E3A4B412F8}: the certificate component's class.
 constexpr CLSID kCertificateClass = {0x4d9ae59c, 0x8651, 0x4f93, {0x8d, 0x07, 0x74, 0xe3, 0xa4, 0xb4, 0x12, 0xf8}};
 // In-process server and handler, local and remote server.
@@ -65,6 +64,18 @@ bool PemOfContext(PCCERT_CONTEXT context, std::string& pem) {
     }
     pem.resize(length);
     return true;
+}
+
+// The signature's digest follows the algorithm property: the SHA types sign with their digest and
+// RFC 3161 time stamps, every other type with MD5 and the legacy time stamp.
+AuthenticodeDigest SignatureDigest(int32_t type) {
+    switch (type) {
+    case CryptoTypes::SHA1: return AuthenticodeDigest::kSha1;
+    case CryptoTypes::SHA256: return AuthenticodeDigest::kSha256;
+    case CryptoTypes::SHA384: return AuthenticodeDigest::kSha384;
+    case CryptoTypes::SHA512: return AuthenticodeDigest::kSha512;
+    default: return AuthenticodeDigest::kMd5;
+    }
 }
 
 }  // namespace
@@ -112,6 +123,7 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
         store_signer = std::make_unique<CryptoApiSigner>(store_certificate.Get());
         request.store_key = store_signer.get();
     }
+    request.digest = SignatureDigest(type_);
     request.timestamp_url = OptionalText(timestamp_url);
     request.description = OptionalText(description);
     request.url = OptionalText(url);

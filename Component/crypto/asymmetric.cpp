@@ -16,7 +16,6 @@ namespace {
 
 namespace at = algorithm_type;
 
-
 // Signatures longer than this are refused before they reach the library.
 constexpr uint32_t kMaxSignatureLength = cryptRSA::kMaxModulusBits / 8;
 
@@ -111,13 +110,17 @@ bool HashData(const uint8_t* data, uint32_t length, int32_t type, SignedHash& ha
     return true;
 }
 
-// A new buffer of `capacity` bytes for a signature, or null.
-std::unique_ptr<Buffer> SignatureBuffer(int capacity, uint8_t** space) {
+// The signature that `sign` (the library's RSA_sign or DSA_sign) writes into at most `capacity`
+// bytes, or null.
+template <class Sign>
+std::unique_ptr<Buffer> MakeSignature(int capacity, Sign sign) {
     if (capacity <= 0 || static_cast<uint32_t>(capacity) > kMaxSignatureLength + 64) return nullptr;
     std::unique_ptr<Buffer> signature(new (std::nothrow) Buffer());
-    if (!signature) return nullptr;
-    *space = signature->AppendSpace(static_cast<uint32_t>(capacity));
-    if (!*space) return nullptr;
+    uint8_t* space = signature ? signature->AppendSpace(static_cast<uint32_t>(capacity)) : nullptr;
+    if (!space) return nullptr;
+    unsigned int length = 0;
+    if (sign(space, &length) != 1 || length == 0 || length > static_cast<unsigned int>(capacity)) return nullptr;
+    signature->ConsumeEnd(static_cast<uint32_t>(capacity) - length);
     return signature;
 }
 
@@ -254,16 +257,9 @@ std::unique_ptr<Buffer> cryptRSA::SignData(const uint8_t* data, uint32_t length,
     SignedHash hash;
     if (!HashData(data, length, type, hash)) return nullptr;
     const CryptoBinding& crypto = Crypto();
-    const int capacity = crypto.RSA_size(key_.get());
-    uint8_t* space = nullptr;
-    std::unique_ptr<Buffer> signature = SignatureBuffer(capacity, &space);
-    if (!signature) return nullptr;
-    unsigned int signature_length = 0;
-    if (crypto.RSA_sign(hash.method, hash.bytes, hash.size, space, &signature_length, key_.get()) != 1 ||
-        signature_length == 0 || signature_length > static_cast<unsigned int>(capacity))
-        return nullptr;
-    signature->ConsumeEnd(static_cast<uint32_t>(capacity) - signature_length);
-    return signature;
+    return MakeSignature(crypto.RSA_size(key_.get()), [&](uint8_t* out, unsigned int* out_length) {
+        return crypto.RSA_sign(hash.method, hash.bytes, hash.size, out, out_length, key_.get());
+    });
 }
 
 int32_t cryptRSA::VerifyData(const uint8_t* data, uint32_t length, const uint8_t* signature,
@@ -328,16 +324,9 @@ std::unique_ptr<Buffer> cryptDSS::SignData(const uint8_t* data, uint32_t length,
     SignedHash hash;
     if (!HashData(data, length, type, hash)) return nullptr;
     const CryptoBinding& crypto = Crypto();
-    const int capacity = crypto.DSA_size(key_.get());
-    uint8_t* space = nullptr;
-    std::unique_ptr<Buffer> signature = SignatureBuffer(capacity, &space);
-    if (!signature) return nullptr;
-    unsigned int signature_length = 0;
-    if (crypto.DSA_sign(hash.method, hash.bytes, static_cast<int>(hash.size), space, &signature_length, key_.get()) != 1 ||
-        signature_length == 0 || signature_length > static_cast<unsigned int>(capacity))
-        return nullptr;
-    signature->ConsumeEnd(static_cast<uint32_t>(capacity) - signature_length);
-    return signature;
+    return MakeSignature(crypto.DSA_size(key_.get()), [&](uint8_t* out, unsigned int* out_length) {
+        return crypto.DSA_sign(hash.method, hash.bytes, static_cast<int>(hash.size), out, out_length, key_.get());
+    });
 }
 
 int32_t cryptDSS::VerifyData(const uint8_t* data, uint32_t length, const uint8_t* signature,

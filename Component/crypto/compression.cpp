@@ -39,6 +39,33 @@ void Commit(Buffer& output, uint8_t* space, uint32_t window, uint32_t produced) 
     space[produced] = 0;
 }
 
+// Runs `step` (one deflate or inflate call) over `length` bytes at `data` with output windows
+// of `window` bytes, while it returns Z_OK and, with `stop_unfilled`, fills its window; the
+// last result, or Z_MEM_ERROR when `output` cannot grow. No pointer into the input is kept.
+template <class Step>
+int RunWindows(z_stream& stream, const uint8_t* data, uint32_t length, Buffer& output, uint32_t window,
+               bool stop_unfilled, Step step) {
+    stream.next_in = const_cast<Bytef*>(data);  // zlib does not write its input
+    stream.avail_in = length;
+    int result;
+    for (;;) {
+        uint8_t* space = output.AppendSpace(window + 1);
+        if (!space) {
+            result = Z_MEM_ERROR;
+            break;
+        }
+        stream.next_out = space;
+        stream.avail_out = window;
+        result = step();
+        const bool produced_output = result == Z_OK || result == Z_STREAM_END;
+        Commit(output, space, window, produced_output ? window - stream.avail_out : 0);
+        if (result != Z_OK || (stop_unfilled && stream.avail_out != 0)) break;
+    }
+    stream.next_in = Z_NULL;
+    stream.avail_in = 0;
+    return result;
+}
+
 }  // namespace
 
 // ---- gzip framing ---------------------------------------------------------------------------
@@ -149,55 +176,21 @@ int CompressionStream::OpenInflate(CompressionFormat format) {
 
 int CompressionStream::DeflateChunk(const Buffer& input, Buffer& output, int flush) {
     if (kind_ != Kind::kDeflate) return Z_STREAM_ERROR;
-    stream_.next_in = const_cast<Bytef*>(input.Data());  // zlib does not write its input
-    stream_.avail_in = input.Length();
-    int result;
-    for (;;) {
-        uint8_t* space = output.AppendSpace(kDeflateWindow + 1);
-        if (!space) {
-            result = Z_MEM_ERROR;
-            break;
-        }
-        stream_.next_out = space;
-        stream_.avail_out = kDeflateWindow;
-        result = deflate(&stream_, flush);
-        const bool produced_output = result == Z_OK || result == Z_STREAM_END;
-        Commit(output, space, kDeflateWindow, produced_output ? kDeflateWindow - stream_.avail_out : 0);
-        if (result == Z_OK && stream_.avail_out == 0) continue;  // the window was filled: more may come
+    return RunWindows(stream_, input.Data(), input.Length(), output, kDeflateWindow, true, [this, flush] {
+        const int result = deflate(&stream_, flush);
         // Z_BUF_ERROR means that no progress was possible, which is no error when all input has
         // been taken: an empty chunk with a flush no stronger than the previous one, or a call
         // after a window that the previous call filled exactly with nothing left to flush.
         // (With Z_FINISH zlib answers Z_STREAM_END or Z_OK instead, and Z_BUF_ERROR there means
         // input after the end.)
-        if (result == Z_BUF_ERROR && stream_.avail_in == 0 && flush != Z_FINISH) result = Z_OK;
-        break;
-    }
-    stream_.next_in = Z_NULL;  // the input buffer is the caller's: keep no pointer into it
-    stream_.avail_in = 0;
-    return result;
+        return result == Z_BUF_ERROR && stream_.avail_in == 0 && flush != Z_FINISH ? Z_OK : result;
+    });
 }
 
 int CompressionStream::InflateChunk(const uint8_t* data, uint32_t length, Buffer& output) {
     if (kind_ != Kind::kInflate) return Z_STREAM_ERROR;
-    stream_.next_in = const_cast<Bytef*>(data);
-    stream_.avail_in = length;
-    int result;
-    for (;;) {
-        uint8_t* space = output.AppendSpace(kInflateWindow + 1);
-        if (!space) {
-            result = Z_MEM_ERROR;
-            break;
-        }
-        stream_.next_out = space;
-        stream_.avail_out = kInflateWindow;
-        result = inflate(&stream_, Z_PARTIAL_FLUSH);
-        const bool produced_output = result == Z_OK || result == Z_STREAM_END;
-        Commit(output, space, kInflateWindow, produced_output ? kInflateWindow - stream_.avail_out : 0);
-        if (result != Z_OK) break;
-    }
-    stream_.next_in = Z_NULL;
-    stream_.avail_in = 0;
-    return result;
+    return RunWindows(stream_, data, length, output, kInflateWindow, false,
+                      [this] { return inflate(&stream_, Z_PARTIAL_FLUSH); });
 }
 
 bool CompressionStream::KeepMore(const uint8_t* bytes, uint32_t length) {
@@ -222,33 +215,20 @@ bool CompressionStream::GzipFeed(const uint8_t* piece, uint32_t length, Buffer& 
     size_t header_length = 0;
     switch (reader_state_) {
     case kReaderHeaderExpected:
-        switch (ParseGzipHeader(piece, length, &header_length)) {
-        case GzipHeaderStatus::kIncomplete:
-            if (!KeepMore(piece, length)) return Fail();
+    case kReaderHeaderIncomplete: {
+        // A header arriving in pieces is kept until it is complete; it then ends in this piece.
+        const bool kept = reader_state_ == kReaderHeaderIncomplete;
+        const uint32_t earlier = kept_length_;
+        if (kept && !KeepMore(piece, length)) return Fail();
+        const GzipHeaderStatus status =
+            kept ? ParseGzipHeader(kept_, kept_length_, &header_length) : ParseGzipHeader(piece, length, &header_length);
+        if (status == GzipHeaderStatus::kInvalid) return Fail();
+        if (status == GzipHeaderStatus::kIncomplete) {
+            if (!kept && !KeepMore(piece, length)) return Fail();
             reader_state_ = kReaderHeaderIncomplete;
             return true;
-        case GzipHeaderStatus::kInvalid:
-            return Fail();
-        case GzipHeaderStatus::kComplete:
-            break;
-        }
-        data = piece + header_length;
-        data_length = length - static_cast<uint32_t>(header_length);
-        reader_state_ = kReaderInData;
-        break;
-    case kReaderHeaderIncomplete: {
-        const uint32_t earlier = kept_length_;
-        if (!KeepMore(piece, length)) return Fail();
-        switch (ParseGzipHeader(kept_, kept_length_, &header_length)) {
-        case GzipHeaderStatus::kIncomplete:
-            return true;
-        case GzipHeaderStatus::kInvalid:
-            return Fail();
-        case GzipHeaderStatus::kComplete:
-            break;
         }
         FreeKept();
-        // The earlier bytes were an incomplete header, so the header ends inside this piece.
         const uint32_t skip = header_length > earlier ? static_cast<uint32_t>(header_length - earlier) : 0;
         data = piece + skip;
         data_length = length - skip;

@@ -60,47 +60,38 @@ public:
     CompressionStream& operator=(const CompressionStream&) = delete;
     ~CompressionStream();
 
-    // deflateInit2: level 9, Z_DEFLATED, window bits 15 (zlib) or -15 (gzip: raw deflate),
-    // memory level 8, default strategy. Returns zlib's result (Z_OK on success). A stream
-    // still open is ended first.
+    // deflateInit2 (level 9, memory level 8) or inflateInit2, window bits 15 (zlib) or -15 (gzip:
+    // raw deflate); for gzip inflation the reader state becomes 1. A stream still open is ended
+    // first. zlib's result.
     int OpenDeflate(CompressionFormat format);
-    // inflateInit2 with window bits 15 (zlib) or -15 (gzip: raw deflate). For gzip the reader
-    // state becomes 1 (header expected). Returns zlib's result. A stream still open is ended first.
     int OpenInflate(CompressionFormat format);
-    // deflateEnd / inflateEnd when a stream is open (their result; Z_DATA_ERROR from deflateEnd
-    // means the deflate data was not finished); Z_OK when none is. Frees the kept header bytes
-    // and sets the reader state to 0.
+    // deflateEnd / inflateEnd of an open stream (Z_DATA_ERROR: deflate data not finished), else
+    // Z_OK. Frees the kept header bytes and sets the reader state to 0.
     int End();
 
     bool IsOpen() const { return kind_ != Kind::kNone; }
     bool IsDeflate() const { return kind_ == Kind::kDeflate; }
     bool IsInflate() const { return kind_ == Kind::kInflate; }
 
-    // Compresses all bytes of `input` (left unchanged) with `flush` and appends the output to
-    // `output`, in 4096-byte windows. Returns Z_OK (all input taken, output appended),
-    // Z_STREAM_END (after Z_FINISH: the deflate data is complete) or the failing zlib result
-    // with nothing of the failing call appended. Z_BUF_ERROR with all input taken and a
-    // flush other than Z_FINISH means only "nothing to do" (an empty chunk, or the window of
-    // the previous call was filled exactly): it is reported as Z_OK. Z_MEM_ERROR when the
-    // output buffer cannot grow; Z_STREAM_ERROR when no deflate stream is open.
+    // Compresses all of `input` with `flush`, appending to `output` in 4096-byte windows: Z_OK,
+    // Z_STREAM_END (after Z_FINISH), or the failing result with nothing of that call appended.
+    // Z_BUF_ERROR with all input taken and no Z_FINISH ("nothing to do") is Z_OK. Z_MEM_ERROR
+    // when `output` cannot grow; Z_STREAM_ERROR when no deflate stream is open.
     int DeflateChunk(const Buffer& input, Buffer& output, int flush);
 
-    // Decompresses the bytes of `input` (left unchanged) and appends the output to `output`,
-    // in 4096-byte windows with Z_PARTIAL_FLUSH. Returns zlib's last result: Z_BUF_ERROR (all
-    // input used, no more progress without more), Z_STREAM_END (the data ended; bytes after
-    // the end are not used), or a failure (Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR, ...) with
-    // nothing of the failing call appended. Z_MEM_ERROR also when the output buffer cannot
-    // grow; Z_STREAM_ERROR when no inflate stream is open. Meant for the zlib format; on a
-    // stream opened for gzip it inflates raw deflate data without the reader's header handling.
+    // Decompresses `input`, appending to `output` in 4096-byte windows with Z_PARTIAL_FLUSH.
+    // zlib's last result: Z_BUF_ERROR (all input used), Z_STREAM_END (the data ended; what
+    // follows is not used) or a failure with nothing of that call appended; Z_MEM_ERROR also
+    // when `output` cannot grow, Z_STREAM_ERROR without an inflate stream. For the zlib format
+    // (on a gzip stream: raw deflate data, no header handling).
     int InflateChunk(const uint8_t* data, uint32_t length, Buffer& output);
     int InflateChunk(const Buffer& input, Buffer& output) { return InflateChunk(input.Data(), input.Length(), output); }
 
-    // The gzip reader: takes the next piece of a gzip stream and appends the decompressed bytes
-    // it yields to `output`, in 65536-byte windows with Z_SYNC_FLUSH. True on success (also
-    // while the header is still incomplete). False for an invalid header, corrupt deflate data,
-    // out of memory, a stream not opened with OpenInflate(kGzip), and every feed after the
-    // deflate data has ended (the inflate stream is then already ended) or after a failure.
-    // Bytes after the end of the deflate data in the same piece (the trailer) are ignored.
+    // The gzip reader: the next piece of a gzip stream, its decompressed bytes appended to
+    // `output` in 65536-byte windows with Z_SYNC_FLUSH. True on success (an incomplete header
+    // included); false for an invalid header, corrupt data, out of memory, a stream not opened
+    // with OpenInflate(kGzip), and every feed after the data's end (the stream then ended) or a
+    // failure. Bytes after the deflate data (the trailer) are ignored.
     bool GzipFeed(const uint8_t* piece, uint32_t length, Buffer& output);
     bool GzipFeed(const Buffer& piece, Buffer& output) { return GzipFeed(piece.Data(), piece.Length(), output); }
 

@@ -45,6 +45,16 @@ const CpuFeatures& Cpu() {
     return features;
 }
 
+// The frame of the rounds of one block: the eight working variables (and `y`, see the rounds)
+// from the state, and added back to it.
+#define OMBRIX_SHA2_ROUNDS_BEGIN                                                                 \
+    auto a = state[0], b = state[1], c = state[2], d = state[3];                                 \
+    auto e = state[4], f = state[5], g = state[6], h = state[7];                                 \
+    auto y = b ^ c
+#define OMBRIX_SHA2_ROUNDS_END                                                                   \
+    state[0] += a; state[1] += b; state[2] += c; state[3] += d;                                  \
+    state[4] += e; state[5] += f; state[6] += g; state[7] += h
+
 // ---- SHA-256 ------------------------------------------------------------------------------------
 
 alignas(16) constexpr uint32_t kK256[64] = {
@@ -92,17 +102,14 @@ constexpr uint32_t kInitial256[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff
 void Sha256BlocksPortable(uint32_t state[8], const uint8_t* p, size_t count) {
     uint32_t w[16];
     for (; count != 0; --count, p += 64) {
-        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-        uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        uint32_t y = b ^ c;
+        OMBRIX_SHA2_ROUNDS_BEGIN;
         OMBRIX_SHA256_EIGHT(0, OMBRIX_SHA256_LOAD);
         OMBRIX_SHA256_EIGHT(8, OMBRIX_SHA256_LOAD);
         for (int i = 16; i < 64; i += 16) {
             OMBRIX_SHA256_EIGHT(i, OMBRIX_SHA256_W);
             OMBRIX_SHA256_EIGHT(i + 8, OMBRIX_SHA256_W);
         }
-        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+        OMBRIX_SHA2_ROUNDS_END;
     }
     SecureZero(w, sizeof w);
 }
@@ -237,29 +244,17 @@ constexpr uint64_t kInitial384[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9
 __attribute__((always_inline)) inline void Sha512Body(uint64_t state[8], const uint8_t* p, size_t count) {
     uint64_t w[16];
     for (; count != 0; --count, p += 128) {
-        uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-        uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-        uint64_t y = b ^ c;
+        OMBRIX_SHA2_ROUNDS_BEGIN;
         OMBRIX_SHA512_EIGHT(0, OMBRIX_SHA512_LOAD);
         OMBRIX_SHA512_EIGHT(8, OMBRIX_SHA512_LOAD);
         for (int i = 16; i < 80; i += 16) {
             OMBRIX_SHA512_EIGHT(i, OMBRIX_SHA512_W);
             OMBRIX_SHA512_EIGHT(i + 8, OMBRIX_SHA512_W);
         }
-        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+        OMBRIX_SHA2_ROUNDS_END;
     }
     SecureZero(w, sizeof w);
 }
-
-// The frame of 80 rounds over precomputed K + W (the AVX2 build).
-#define OMBRIX_SHA512_ROUNDS_BEGIN                                                               \
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];                             \
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];                             \
-    uint64_t y = b ^ c
-#define OMBRIX_SHA512_ROUNDS_END                                                                 \
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;                                  \
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h
 
 // AVX2: the message schedule of two blocks at once in vector registers (one block per 128-bit
 // lane, two 64-bit words per lane), computed eight word pairs ahead while the scalar (BMI)
@@ -330,7 +325,7 @@ OMBRIX_AVX2_TARGET __attribute__((aligned(64))) void Sha512BlocksAvx2(uint64_t s
 #define OMBRIX_SHA512_WK_FIRST(t) (wk[t])
 #define OMBRIX_SHA512_WK_SECOND(t) (wk[80 + (t)])
         {
-            OMBRIX_SHA512_ROUNDS_BEGIN;
+            OMBRIX_SHA2_ROUNDS_BEGIN;
             for (int i = 0; i < 64; i += 16) {
                 // Rounds i .. i+15 use pairs up to i/2 + 7; pairs i/2 + 8 .. i/2 + 15 are made here.
                 const int base = i / 2 + 8;
@@ -343,15 +338,15 @@ OMBRIX_AVX2_TARGET __attribute__((aligned(64))) void Sha512BlocksAvx2(uint64_t s
             }
             OMBRIX_SHA512_EIGHT(64, OMBRIX_SHA512_WK_FIRST);
             OMBRIX_SHA512_EIGHT(72, OMBRIX_SHA512_WK_FIRST);
-            OMBRIX_SHA512_ROUNDS_END;
+            OMBRIX_SHA2_ROUNDS_END;
         }
         if (blocks == 2) {
-            OMBRIX_SHA512_ROUNDS_BEGIN;
+            OMBRIX_SHA2_ROUNDS_BEGIN;
             for (int i = 0; i < 80; i += 16) {
                 OMBRIX_SHA512_EIGHT(i, OMBRIX_SHA512_WK_SECOND);
                 OMBRIX_SHA512_EIGHT(i + 8, OMBRIX_SHA512_WK_SECOND);
             }
-            OMBRIX_SHA512_ROUNDS_END;
+            OMBRIX_SHA2_ROUNDS_END;
         }
 #undef OMBRIX_SHA512_WK_FIRST
 #undef OMBRIX_SHA512_WK_SECOND
@@ -364,8 +359,8 @@ OMBRIX_AVX2_TARGET __attribute__((aligned(64))) void Sha512BlocksAvx2(uint64_t s
 #undef OMBRIX_SHA512_STORE_PAIR
 #undef OMBRIX_SHA512_PAIR
 #undef OMBRIX_AVX2_TARGET
-#undef OMBRIX_SHA512_ROUNDS_BEGIN
-#undef OMBRIX_SHA512_ROUNDS_END
+#undef OMBRIX_SHA2_ROUNDS_BEGIN
+#undef OMBRIX_SHA2_ROUNDS_END
 
 #undef OMBRIX_SHA512_ROUND
 #undef OMBRIX_SHA512_EIGHT
@@ -408,6 +403,19 @@ void Absorb(Word* state, uint8_t* block, size_t buffered, const uint8_t* data, s
     if (length != 0) memcpy(block, data, length);
 }
 
+// Pads the partial block (`buffered` bytes used) with 0x80 and zeros up to the length field in
+// its last kLengthField bytes, compressing a block that fills up first.
+template <size_t kBlock, size_t kLengthField, class Word>
+void Pad(Word* state, uint8_t* block, size_t buffered, void (*compress)(Word*, const uint8_t*, size_t)) {
+    block[buffered++] = 0x80;
+    if (buffered > kBlock - kLengthField) {
+        memset(block + buffered, 0, kBlock - buffered);
+        compress(state, block, 1);
+        buffered = 0;
+    }
+    memset(block + buffered, 0, kBlock - kLengthField - buffered);
+}
+
 }  // namespace
 
 // ---- cryptSHA256 --------------------------------------------------------------------------------
@@ -440,14 +448,7 @@ void cryptSHA256::Update(const uint8_t* data, uint32_t length) {
 }
 
 void cryptSHA256::Final(uint8_t* out) {
-    size_t buffered = static_cast<size_t>(bit_count_ >> 3) & 63;
-    block_[buffered++] = 0x80;
-    if (buffered > 56) {
-        memset(block_ + buffered, 0, 64 - buffered);
-        compress_(state_, block_, 1);
-        buffered = 0;
-    }
-    memset(block_ + buffered, 0, 56 - buffered);
+    Pad<64, 8>(state_, block_, static_cast<size_t>(bit_count_ >> 3) & 63, compress_);
     StoreBigEndian64(block_ + 56, bit_count_);
     compress_(state_, block_, 1);
     for (int i = 0; i < 8; ++i) StoreBigEndian32(out + 4 * i, state_[i]);
@@ -495,14 +496,7 @@ void cryptSHA512::Update(const uint8_t* data, uint32_t length) {
 }
 
 void cryptSHA512::Final(uint8_t* out) {
-    size_t buffered = static_cast<size_t>(byte_count_[0] & 127);
-    block_[buffered++] = 0x80;
-    if (buffered > 112) {
-        memset(block_ + buffered, 0, 128 - buffered);
-        compress_(state_, block_, 1);
-        buffered = 0;
-    }
-    memset(block_ + buffered, 0, 112 - buffered);
+    Pad<128, 16>(state_, block_, static_cast<size_t>(byte_count_[0] & 127), compress_);
     StoreBigEndian64(block_ + 112, (byte_count_[1] << 3) | (byte_count_[0] >> 61));
     StoreBigEndian64(block_ + 120, byte_count_[0] << 3);
     compress_(state_, block_, 1);

@@ -21,6 +21,7 @@
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/sha.h>
+#include <openssl/ts.h>
 
 #include <atomic>
 #include <cstring>
@@ -358,6 +359,36 @@ TEST_F(Timestamp, StrictServerAcceptsTheRequestByteForByte) {
     ExpectStamped("strict");
 }
 
+// RFC 3161: the request byte for byte for each digest (the nonce is the client's own), and the
+// reply's token, unchanged, as the one unsigned attribute 1.3.6.1.4.1.311.3.3.1 of our signer.
+TEST_F(Timestamp, Rfc3161RequestByteForByteAndTheTokenAsAttribute) {
+    const std::pair<AuthenticodeDigest, const char*> digests[] = {
+        {AuthenticodeDigest::kSha256, "sha256"}, {AuthenticodeDigest::kSha1, "sha1"},
+        {AuthenticodeDigest::kSha384, "sha384"}, {AuthenticodeDigest::kSha512, "sha512"}};
+    for (const auto& [digest, name] : digests) {
+        SCOPED_TRACE(name);
+        signed_data = MakeSignedData();
+        PKCS7_SIGNER_INFO* signer = FirstSigner(signed_data.get());
+        const std::string signature = ToHex(signer->enc_digest->data, signer->enc_digest->length);
+        const std::string url = ServerUrl("rfc3161strict/localhost/" + signature + "/" + name, "http", "localhost");
+        ASSERT_EQ(RequestTimestamp(signed_data.get(), url, digest), 0) << ReadText(DataPath("mismatch.txt"));
+
+        const std::string reply_der = ReadText(DataPath("last_rfc3161_response.der"));
+        const unsigned char* cursor = reinterpret_cast<const unsigned char*>(reply_der.data());
+        TS_RESP* reply = d2i_TS_RESP(nullptr, &cursor, static_cast<long>(reply_der.size()));
+        ASSERT_NE(reply, nullptr);
+        const Bytes token = Der(TS_RESP_get_token(reply));
+        TS_RESP_free(reply);
+        ASSERT_EQ(X509at_get_attr_count(signer->unauth_attr), 1);
+        ASN1_TYPE* attribute = PKCS7_get_attribute(signer, OBJ_txt2nid("1.3.6.1.4.1.311.3.3.1"));
+        ASSERT_NE(attribute, nullptr);
+        ASSERT_EQ(attribute->type, V_ASN1_SEQUENCE);
+        EXPECT_EQ(Bytes(attribute->value.sequence->data, attribute->value.sequence->data + attribute->value.sequence->length),
+                  token);
+        EXPECT_EQ(sk_X509_num(signed_data->d.sign->cert), 1);  // the TSA's certificates stay in the token
+    }
+}
+
 TEST_F(Timestamp, LenientAnswersAndOtherSchemes) {
     const char* urls[][2] = {{"ok", "http"}, {"noheaders", "http"}, {"ok", "https"}, {"ok", "tsa"}};
     for (const auto& [mode, scheme] : urls) {
@@ -375,6 +406,16 @@ TEST_F(Timestamp, FailuresLeaveTheSignatureUnchanged) {
         EXPECT_EQ(RequestTimestamp(signed_data.get(), ServerUrl(mode)), 1) << mode;
         EXPECT_EQ(Der(signed_data.get()), before) << mode;
     }
+    // RFC 3161: a rejection, a token for another nonce, none or another imprint, a token that is no
+    // TSTInfo, the other protocol's answer, garbage; and a legacy request to an RFC 3161 server.
+    const char* rfc3161_modes[] = {"rfc3161rejected", "rfc3161badnonce", "rfc3161nononce", "rfc3161badimprint",
+                                   "rfc3161notst", "legacyanswer", "garbage", "status500"};
+    for (const char* mode : rfc3161_modes) {
+        EXPECT_EQ(RequestTimestamp(signed_data.get(), ServerUrl(mode), AuthenticodeDigest::kSha256), 1) << mode;
+        EXPECT_EQ(Der(signed_data.get()), before) << mode;
+    }
+    EXPECT_EQ(RequestTimestamp(signed_data.get(), ServerUrl("rfc3161")), 1);
+    EXPECT_EQ(Der(signed_data.get()), before);
 
     // A port where nothing listens.
     SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A loopback time-stamp server for the time-stamp client's test, in the legacy Authenticode
-protocol, with modes that misbehave on purpose.
+protocol and in RFC 3161 (answered by `openssl ts -reply`), with modes that misbehave on purpose.
 
 usage: tsa_server.py --openssl PATH --dir DIR --port-file FILE
 
@@ -17,13 +17,22 @@ The first segment of the request path chooses the behaviour:
   /noheaders        as /ok, but the status line is followed directly by the empty line
   /status500, /status404, /garbage, /notpkcs7, /notsigned, /nosigner, /truncated,
   /endless, /trickle, /silent, /close   the failures their names say
-Every SignedData answered is also written to DIR/last_response.der.
+  /legacyanswer     a legacy answer to whatever was asked
+  /rfc3161          an RFC 3161 TimeStampReq, answered by openssl ts -reply with the test TSA
+  /rfc3161strict/HOST/HEXSIG/DIGEST   the request must be byte for byte the one for the signature
+                    value HEX hashed with DIGEST (the nonce taken from the request), else 400
+  /rfc3161rejected, /rfc3161badnonce, /rfc3161nononce, /rfc3161badimprint, /rfc3161notst
+                    a rejection, a token for another nonce, without nonce, for another imprint,
+                    and a granted reply whose token is no TSTInfo
+Every SignedData answered is also written to DIR/last_response.der; every RFC 3161 reply to
+DIR/last_rfc3161_response.der.
 
 Python tests start it with `running(openssl, dir)`, a context manager that yields the port.
 """
 import argparse
 import base64
 import contextlib
+import hashlib
 import os
 import random
 import socketserver
@@ -34,6 +43,12 @@ import threading
 import time
 
 REQUEST_OID = bytes.fromhex('060a2b060104018237030201')
+DIGEST_OIDS = {
+    'sha1': bytes.fromhex('06052b0e03021a'),
+    'sha256': bytes.fromhex('0609608648016503040201'),
+    'sha384': bytes.fromhex('0609608648016503040202'),
+    'sha512': bytes.fromhex('0609608648016503040203'),
+}
 DATA_OID = bytes.fromhex('06092a864886f70d010701')
 
 
@@ -51,6 +66,31 @@ def expected_request_der(signature):
     """SpcTimeStampRequest { 1.3.6.1.4.1.311.3.2.1, { pkcs7-data, [0] EXPLICIT OCTET STRING } }"""
     blob = der(0x30, DATA_OID + der(0xA0, der(0x04, signature)))
     return der(0x30, REQUEST_OID + blob)
+
+
+def timestamp_query(digest, imprint, nonce):
+    """TimeStampReq { 1, MessageImprint { { OID, NULL }, imprint }, nonce, certReq TRUE }; nonce
+    the INTEGER's content bytes, or None for no nonce."""
+    message_imprint = der(0x30, der(0x30, DIGEST_OIDS[digest] + b'\x05\x00') + der(0x04, imprint))
+    nonce_field = der(0x02, nonce) if nonce is not None else b''
+    return der(0x30, der(0x02, b'\x01') + message_imprint + nonce_field + der(0x01, b'\xff'))
+
+
+def query_parts(query):
+    """(digest name, imprint, nonce bytes) of a TimeStampReq."""
+    fields = der_children(der_children(query)[0][1])
+    algorithm, imprint = der_children(fields[1][1])
+    oid = der_children(algorithm[1])[0]
+    digest = next(name for name, value in DIGEST_OIDS.items() if value == bytes([oid[0], len(oid[1])]) + oid[1])
+    nonce = next((content for tag, content in fields[2:] if tag == 0x02), None)
+    return digest, imprint[1], nonce
+
+
+def expected_post(path, host, content_type, accept, body):
+    """The client's request byte for byte."""
+    return (b'POST ' + path.encode('latin-1') + b' HTTP/1.0\r\nHost: ' + host.encode('latin-1') + b'\r\n' +
+            b'User-Agent: Transport\r\nCache-Control: no-cache\r\nContent-Type: ' + content_type + b'\r\n' +
+            b'Accept: ' + accept + b'\r\nContent-Length: %d\r\n\r\n' % len(body) + body)
 
 
 def base64_lines(data):
@@ -103,6 +143,14 @@ class Authority:
         self.run('req', '-x509', '-newkey', 'rsa:1024', '-nodes', '-keyout', path('signer.key'),
                  '-out', path('signer.pem'), '-subj', '/CN=Ombrix Test Signer', '-days', '30')
         self.no_signer = self.run('crl2pkcs7', '-nocrl', '-certfile', path('tsa.pem'), '-outform', 'DER')
+        with open(path('serial'), 'w') as f:
+            f.write('01\n')
+        with open(path('tsa.cnf'), 'w') as f:
+            f.write('[ tsa ]\ndefault_tsa = test_tsa\n[ test_tsa ]\n'
+                    f'serial = {path("serial")}\ncrypto_device = builtin\nsigner_cert = {path("tsa.pem")}\n'
+                    f'certs = {path("ca.pem")}\nsigner_key = {path("tsa.key")}\nsigner_digest = sha256\n'
+                    'default_policy = 1.2.3.4.1\ndigests = sha1, sha256, sha384, sha512\naccuracy = secs:1\n'
+                    'ordering = yes\ntsa_name = yes\ness_cert_id_chain = no\ness_cert_id_alg = sha256\n')
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -122,6 +170,19 @@ class Authority:
             with open(self.path('last_response.der'), 'wb') as f:
                 f.write(response)
         return response
+
+
+    def timestamp_reply(self, query):
+        """openssl ts -reply for a TimeStampReq: the TimeStampResp's DER."""
+        with self.lock, tempfile.NamedTemporaryFile(dir=self.dir, delete=False) as request:
+            request.write(query)
+            request.close()
+            reply = self.run('ts', '-reply', '-config', self.path('tsa.cnf'), '-queryfile', request.name,
+                             '-chain', self.path('ca.pem'), '-out', '-')
+            os.unlink(request.name)
+            with open(self.path('last_rfc3161_response.der'), 'wb') as f:
+                f.write(reply)
+        return reply
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -178,13 +239,7 @@ class Handler(socketserver.BaseRequestHandler):
         elif mode == 'strict':
             host, signature = segments[2], bytes.fromhex(segments[3])
             content = base64_lines(expected_request_der(signature))
-            expected = (b'POST ' + path.encode('latin-1') + b' HTTP/1.0\r\n' +
-                        b'Host: ' + host.encode('latin-1') + b'\r\n' +
-                        b'User-Agent: Transport\r\n' +
-                        b'Cache-Control: no-cache\r\n' +
-                        b'Content-Type: application/octet-stream\r\n' +
-                        b'Accept: application/octet-stream\r\n' +
-                        b'Content-Length: %d\r\n\r\n' % len(content) + content)
+            expected = expected_post(path, host, b'application/octet-stream', b'application/octet-stream', content)
             if raw != expected:
                 with open(authority.path('mismatch.txt'), 'w') as f:
                     f.write(f'expected:\n{expected!r}\nreceived:\n{raw!r}\n')
@@ -197,6 +252,10 @@ class Handler(socketserver.BaseRequestHandler):
             head = {'ok': ok_head, 'noheaders': b'HTTP/1.0 200 OK\r\n\r\n',
                     'status500': b'HTTP/1.0 500 Internal Server Error\r\n\r\n'}[mode]
             self.send(head + answer)
+        elif mode == 'legacyanswer':
+            self.send(ok_head + base64_lines(authority.countersign(b'a signature value')))
+        elif mode.startswith('rfc3161'):
+            self.send_rfc3161(mode, segments, path, raw, body)
         elif mode == 'status404':
             self.send(b'HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>Not Found</html>')
         elif mode == 'garbage':
@@ -233,6 +292,35 @@ class Handler(socketserver.BaseRequestHandler):
             pass
         else:
             self.send(b'HTTP/1.0 404 Not Found\r\n\r\n')
+
+
+    def send_rfc3161(self, mode, segments, path, raw, body):
+        authority = self.server.authority
+        head = b'HTTP/1.1 200 OK\r\nContent-Type: application/timestamp-reply\r\n\r\n'
+        digest, imprint, nonce = query_parts(body)
+        if mode == 'rfc3161strict':
+            host, signature, expected_digest = segments[2], bytes.fromhex(segments[3]), segments[4]
+            query = timestamp_query(expected_digest, hashlib.new(expected_digest, signature).digest(), nonce)
+            expected = expected_post(path, host, b'application/timestamp-query', b'application/timestamp-reply', query)
+            if raw != expected or nonce is None or len(nonce) != 8 or nonce[0] == 0 or nonce[0] & 0x80:
+                with open(authority.path('mismatch.txt'), 'w') as f:
+                    f.write(f'expected:\n{expected!r}\nreceived:\n{raw!r}\n')
+                self.send(b'HTTP/1.0 400 Bad Request\r\n\r\n')
+                return
+        elif mode == 'rfc3161rejected':
+            self.send(head + der(0x30, der(0x30, der(0x02, b'\x02') + der(0x30, der(0x0C, b'rejected')))))
+            return
+        elif mode == 'rfc3161notst':
+            token = authority.countersign(imprint)
+            self.send(head + der(0x30, der(0x30, der(0x02, b'\x00')) + token))
+            return
+        elif mode == 'rfc3161badnonce':
+            body = timestamp_query(digest, imprint, nonce[:-1] + bytes([nonce[-1] ^ 1]))
+        elif mode == 'rfc3161nononce':
+            body = timestamp_query(digest, imprint, None)
+        elif mode == 'rfc3161badimprint':
+            body = timestamp_query(digest, bytes([imprint[0] ^ 1]) + imprint[1:], nonce)
+        self.send(head + authority.timestamp_reply(body))
 
 
 @contextlib.contextmanager

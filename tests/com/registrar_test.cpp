@@ -9,6 +9,12 @@ namespace {
 
 constexpr wchar_t kRoot[] = L"Software\\OmbrixRegistrarTest";
 
+// A script with only %MODULE% replaced, by `module_path`.
+HRESULT ApplyWithModule(std::wstring_view script, std::wstring_view module_path, bool do_register) {
+    const com::ScriptVariable module[] = {{L"MODULE", module_path}};
+    return com::ApplyRegistryScriptText(script, module, do_register);
+}
+
 std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
     wchar_t value[512] = {};
     DWORD size = sizeof value;
@@ -63,7 +69,7 @@ protected:
 
 TEST_F(Registrar, RegistersKeysValuesAndTheQuotedModulePath) {
     const std::wstring path = L"C:\\it's here\\Ombrix.dll";
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, path, true), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, path, true), S_OK);
     EXPECT_EQ(ReadString(root_ + L"\\Prog.Id.1", nullptr), L"A Class");
     EXPECT_EQ(ReadString(root_ + L"\\Prog.Id.1\\CLSID", nullptr), L"{11111111-2222-3333-4444-555555555555}");
     EXPECT_EQ(ReadString(clsid_ + L"\\InprocServer32", nullptr), path);
@@ -89,35 +95,35 @@ TEST_F(Registrar, ForceRemoveReplacesStaleKeysOnRegistration) {
     RegCreateKeyExW(HKEY_CURRENT_USER, (clsid_ + L"\\Stale").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &stale,
                     nullptr);
     RegCloseKey(stale);
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", true), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, L"x.dll", true), S_OK);
     EXPECT_FALSE(KeyExists(clsid_ + L"\\Stale"));
 }
 
 TEST_F(Registrar, UnregistrationRemovesScriptKeysButKeepsNoRemoveKeys) {
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", true), S_OK);
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", false), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, L"x.dll", true), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, L"x.dll", false), S_OK);
     EXPECT_FALSE(KeyExists(root_ + L"\\Prog.Id.1"));
     EXPECT_FALSE(KeyExists(clsid_));
     EXPECT_TRUE(KeyExists(root_));
     // Unregistering what is not there is not an error.
-    EXPECT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", false), S_OK);
+    EXPECT_EQ(ApplyWithModule(kScript, L"x.dll", false), S_OK);
 }
 
 TEST_F(Registrar, KeysWithForeignSubkeysSurviveUnregistration) {
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", true), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, L"x.dll", true), S_OK);
     HKEY foreign = nullptr;
     RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\Prog.Id.1\\Foreign").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                     nullptr, &foreign, nullptr);
     RegCloseKey(foreign);
-    ASSERT_EQ(com::ApplyRegistryScriptText(kScript, L"x.dll", false), S_OK);
+    ASSERT_EQ(ApplyWithModule(kScript, L"x.dll", false), S_OK);
     EXPECT_TRUE(KeyExists(root_ + L"\\Prog.Id.1\\Foreign"));
     EXPECT_FALSE(KeyExists(root_ + L"\\Prog.Id.1\\CLSID"));
 }
 
 TEST_F(Registrar, MalformedScriptsAreRefusedWithoutWriting) {
-    EXPECT_TRUE(FAILED(com::ApplyRegistryScriptText(L"HKCU { NoRemove Software { A = s 'unterminated }}", L"", true)));
-    EXPECT_TRUE(FAILED(com::ApplyRegistryScriptText(L"HKXX { A }", L"", true)));
-    EXPECT_TRUE(FAILED(com::ApplyRegistryScriptText(L"HKCU { NoRemove Software { OmbrixRegistrarTest", L"", true)));
+    EXPECT_TRUE(FAILED(ApplyWithModule(L"HKCU { NoRemove Software { A = s 'unterminated }}", L"", true)));
+    EXPECT_TRUE(FAILED(ApplyWithModule(L"HKXX { A }", L"", true)));
+    EXPECT_TRUE(FAILED(ApplyWithModule(L"HKCU { NoRemove Software { OmbrixRegistrarTest", L"", true)));
     EXPECT_FALSE(KeyExists(root_));
 }
 

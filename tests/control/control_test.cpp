@@ -72,7 +72,7 @@ TEST(Control, NewControlHasTheDocumentedDefaults) {
     EXPECT_EQ(fips.Get(), nullptr);
     EXPECT_EQ(c->CipherIvRegister().Length(), 16u);
     for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(c->CipherIvRegister().Data()[i], 0);
-    EXPECT_TRUE(c->IsModified());
+    EXPECT_TRUE(c->ControlModified());
 }
 
 TEST(Control, TypePutAcceptsOnlyKnownTypes) {
@@ -185,9 +185,9 @@ TEST(Control, EncodingAndLanguageAreSharedByEveryControl) {
 TEST(Control, NeedsSavingFollowsThePersistedProperties) {
     ControlHolder c;
     const auto after = [&](auto put) {
-        c->SetModified(false);
+        c->SetControlModified(false);
         put();
-        return c->IsModified();
+        return c->ControlModified();
     };
     EXPECT_FALSE(after([&] { c->put_Compression(ZlibCompression); }));
     EXPECT_FALSE(after([&] { c->put_Encoding(65001); }));

@@ -81,14 +81,16 @@ def generate(openssl, osslsigncode, source_dir, out):
 
 
 def stamp_with_osslsigncode(osslsigncode, openssl, out):
-    """osslsigncode -t against tsa_server.py (the tests' time-stamp server) for VerifyEXE."""
+    """osslsigncode -t (legacy) and -ts (RFC 3161) against tsa_server.py, the tests' time-stamp
+    server, for VerifyEXE."""
     with tsa_server.running(openssl, os.path.join(out, 'ossl_tsa')) as port:
-        signed = os.path.join(out, 'osslsigncode64_stamped.exe')
-        if os.path.exists(signed):
-            os.remove(signed)
-        run(osslsigncode, 'sign', '-certs', os.path.join(out, 'signer.pem'), '-key', os.path.join(out, 'signer.key'),
-            '-h', 'sha256', '-t', 'http://127.0.0.1:%d/ok' % port, '-in', os.path.join(out, 'unsigned64_odd.exe'),
-            '-out', signed)
+        for name, option, mode in (('stamped', '-t', 'ok'), ('rfc3161', '-ts', 'rfc3161')):
+            signed = os.path.join(out, 'osslsigncode64_%s.exe' % name)
+            if os.path.exists(signed):
+                os.remove(signed)
+            run(osslsigncode, 'sign', '-certs', os.path.join(out, 'signer.pem'), '-key',
+                os.path.join(out, 'signer.key'), '-h', 'sha256', option, 'http://127.0.0.1:%d/%s' % (port, mode),
+                '-in', os.path.join(out, 'unsigned64_odd.exe'), '-out', signed)
 
 
 def layout(data):
@@ -106,18 +108,48 @@ def der_length(data, offset):
     return 2 + digits, int.from_bytes(data[offset + 2:offset + 2 + digits], 'big')
 
 
-def check_structure(unsigned, signed, name):
+DIGEST_OIDS = {
+    'md5': bytes.fromhex('06082a864886f70d0205'),
+    'sha1': bytes.fromhex('06052b0e03021a'),
+    'sha256': bytes.fromhex('0609608648016503040201'),
+    'sha384': bytes.fromhex('0609608648016503040202'),
+    'sha512': bytes.fromhex('0609608648016503040203'),
+}
+
+
+def digest_of(name):
+    """The digest a test file name asks for (its suffix names a SHA type), MD5 otherwise."""
+    suffix = name.split('__')[1] if '__' in name else ''
+    return next((d for d in ('sha1', 'sha256', 'sha384', 'sha512') if d in suffix.split('_')), 'md5')
+
+
+def pe_checksum(image, checksum_offset):
+    """The header checksum as the loader computes it: 16-bit words with end-around carry (the
+    checksum field as zero), plus the file length."""
+    data = bytearray(image)
+    data[checksum_offset:checksum_offset + 4] = b'\0\0\0\0'
+    if len(data) % 2:
+        data += b'\0'
+    total = sum(word for (word,) in struct.iter_unpack('<H', data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(image)) & 0xFFFFFFFF
+
+
+def check_structure(unsigned, signed, name, digest):
     e, entry = layout(unsigned)
     size = len(unsigned)
     padding = 8 - size % 8
     table_offset, table_length = struct.unpack_from('<II', signed, entry)
     problems = []
-    if signed[e + 88:e + 92] != b'\0\0\0\0':
-        problems.append('checksum not zero')
+    checksum = struct.unpack_from('<I', signed, e + 88)[0]
+    expected_checksum = 0 if digest == 'md5' else pe_checksum(signed, e + 88)
+    if checksum != expected_checksum:
+        problems.append('checksum %08X, expected %08X' % (checksum, expected_checksum))
     if table_offset != size + padding:
         problems.append('table offset %d, expected %d' % (table_offset, size + padding))
     expected = bytearray(unsigned)
-    expected[e + 88:e + 92] = b'\0\0\0\0'
+    expected[e + 88:e + 92] = signed[e + 88:e + 92]
     expected[entry:entry + 8] = signed[entry:entry + 8]
     if signed[:size] != bytes(expected):
         problems.append('image bytes other than checksum and entry changed')
@@ -134,12 +166,14 @@ def check_structure(unsigned, signed, name):
     q = 8 - der_end % 8
     if length != der_end + q + 8 or der[der_end:] != b'\0' * q:
         problems.append('DER %d bytes, Q %d, table %d' % (der_end, q, length))
-    # The signed image digest: the 16 bytes after the indirect data's MD5 algorithm.
+    # The signed image digest: the bytes after the indirect data's digest algorithm.
     hashed = unsigned[:e + 88] + unsigned[e + 92:entry] + unsigned[entry + 8:] + b'\0' * padding
-    marker = bytes.fromhex('300c06082a864886f70d020505000410')
+    image_digest = hashlib.new(digest, hashed).digest()
+    algorithm = DIGEST_OIDS[digest] + b'\x05\x00'
+    marker = bytes([0x30, len(algorithm)]) + algorithm + bytes([0x04, len(image_digest)])
     at = der.find(marker)
-    if at < 0 or der[at + len(marker):at + len(marker) + 16] != hashlib.md5(hashed).digest():
-        problems.append('signed image digest is not the MD5 of the hashed ranges')
+    if at < 0 or der[at + len(marker):at + len(marker) + len(image_digest)] != image_digest:
+        problems.append('signed image digest is not the %s of the hashed ranges' % digest)
     if problems:
         sys.exit('%s: %s' % (name, '; '.join(problems)))
     return der
@@ -159,7 +193,8 @@ def check(openssl, osslsigncode, wine, out):
         name = os.path.basename(path)
         source = name[:-len('.exe')].split('__')[0][len('signed_'):]
         unsigned = open(os.path.join(out, source + '.exe'), 'rb').read()
-        der = check_structure(unsigned, open(path, 'rb').read(), name)
+        digest = digest_of(name[:-len('.exe')])
+        der = check_structure(unsigned, open(path, 'rb').read(), name, digest)
         opus_kind = name.split('__')[1][:-4] if '__' in name else 'none'
         opus_oid = bytes.fromhex('060a2b06010401823702010c')
         if opus_kind in OPUS and OPUS[opus_kind] not in der:
@@ -167,7 +202,7 @@ def check(openssl, osslsigncode, wine, out):
         if opus_kind == 'none' and opus_oid in der:
             sys.exit('%s: opus information present without description or URL' % name)
         command = [osslsigncode, 'verify', '-CAfile', os.path.join(out, 'ca.pem'), '-in', path]
-        stamped = opus_kind == 'stamped'
+        stamped = opus_kind.endswith('stamped')
         if stamped:
             command[2:2] = ['-TSA-CAfile', os.path.join(out, 'tsa', 'ca.pem')]
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -176,7 +211,9 @@ def check(openssl, osslsigncode, wine, out):
             sys.exit('%s: osslsigncode verify failed:\n%s' % (name, text))
         if stamped and 'Timestamp Server Signature verification: ok' not in text:
             sys.exit('%s: the time stamp does not verify:\n%s' % (name, text))
-        print('%s: structure, digest and osslsigncode verify ok' % name)
+        if 'Message digest algorithm  : %s\n' % digest.upper() not in text or 'MISMATCH' in text:
+            sys.exit('%s: osslsigncode names another digest or checksum than %s:\n%s' % (name, digest, text))
+        print('%s: structure, %s digest, checksum and osslsigncode verify ok' % (name, digest))
     program = os.path.join(out, 'signed_unsigned64_odd.exe')
     if os.path.exists(program):
         ran = subprocess.run([wine, program], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)

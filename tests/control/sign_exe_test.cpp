@@ -129,6 +129,20 @@ TEST_F(SignExe, ProgramsOfBothSizeClassesAndBothWidthsAreSigned) {
     // Opus information: description and URL, a URL alone.
     SignToFile("unsigned64_odd", L"AB", L"u", "desc_url");
     SignToFile("unsigned64_aligned", L"", L"u", "url_only");
+    // The SHA types sign with their digest and write the checksum (checked with Python and
+    // osslsigncode by the check entry).
+    const struct {
+        CryptoTypes type;
+        const char* source;
+        const char* suffix;
+    } digests[] = {{SHA256, "unsigned64_odd", "sha256"}, {SHA256, "unsigned32_odd", "sha256"},
+                   {SHA1, "unsigned64_aligned", "sha1"}, {SHA512, "unsigned32_aligned", "sha512"},
+                   {SHA384, "unsigned64_aligned", "desc_sha384"}};
+    for (const auto& row : digests) {
+        if (!Exists(std::string(row.source) + ".exe")) continue;
+        ASSERT_EQ(control_->put_type(row.type), S_OK);
+        SignToFile(row.source, L"AB", nullptr, row.suffix);
+    }
 }
 
 TEST_F(SignExe, RefusalsLeaveTheOutputUntouched) {
@@ -213,14 +227,28 @@ TEST_F(SignExe, TimeStampedSignature) {
     ASSERT_NE(port, 0) << "tsa_server.py did not start";
     auto program = FileBlobInMemory("unsigned64_odd.exe");
     auto out = Create<ombrix::CMemBlob, IMemBlob>();
-    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/ok";
-    EXPECT_EQ(Sign(program.Get(), out.Get(), url.c_str()), S_OK);
+    const auto url = [port](const wchar_t* mode) { return L"http://127.0.0.1:" + std::to_wstring(port) + L"/" + mode; };
+    EXPECT_EQ(Sign(program.Get(), out.Get(), url(L"ok").c_str()), S_OK);
     ASSERT_EQ(out->ToFile(com::Bstr(WinePath("signed_unsigned64_odd__stamped.exe").c_str()).Get()), S_OK);
     // A server that answers with an error: 30017, nothing written.
     auto refused = Create<ombrix::CMemBlob, IMemBlob>();
-    const std::wstring failing = L"http://127.0.0.1:" + std::to_wstring(port) + L"/status500";
-    test::ExpectErrorReport(Sign(program.Get(), refused.Get(), failing.c_str()), 30017, COmbrix::kProgId);
+    test::ExpectErrorReport(Sign(program.Get(), refused.Get(), url(L"status500").c_str()), 30017, COmbrix::kProgId);
     EXPECT_EQ(Content(refused.Get()), "");
+
+    // SHA-256 with an RFC 3161 time stamp, both widths.
+    ASSERT_EQ(control_->put_type(SHA256), S_OK);
+    for (const char* source : {"unsigned64_odd", "unsigned32_odd"}) {
+        if (!Exists(std::string(source) + ".exe")) continue;
+        auto stamped = Create<ombrix::CMemBlob, IMemBlob>();
+        EXPECT_EQ(Sign(FileBlobInMemory(std::string(source) + ".exe").Get(), stamped.Get(), url(L"rfc3161").c_str()), S_OK);
+        const std::string name = std::string("signed_") + source + "__sha256_stamped.exe";
+        ASSERT_EQ(stamped->ToFile(com::Bstr(WinePath(name).c_str()).Get()), S_OK);
+    }
+    // The other protocol's answer, a rejection, garbage, a token for another nonce: 30017.
+    for (const wchar_t* mode : {L"legacyanswer", L"rfc3161rejected", L"garbage", L"rfc3161badnonce"}) {
+        test::ExpectErrorReport(Sign(program.Get(), refused.Get(), url(mode).c_str()), 30017, COmbrix::kProgId);
+        EXPECT_EQ(Content(refused.Get()), "");
+    }
     test::TsaServerProcess::Stop(port);
 }
 
@@ -262,6 +290,12 @@ TEST_F(SignExe, StoreKeySignsThroughCryptoApi) {
     auto out = Create<ombrix::CMemBlob, IMemBlob>();
     EXPECT_EQ(Sign(program.Get(), out.Get()), S_OK);
     ASSERT_EQ(out->ToFile(com::Bstr(WinePath("signed_unsigned64_odd__store.exe").c_str()).Get()), S_OK);
+    // SHA-256 through the AES provider type.
+    ASSERT_EQ(control_->put_type(SHA256), S_OK);
+    auto sha256 = Create<ombrix::CMemBlob, IMemBlob>();
+    EXPECT_EQ(Sign(program.Get(), sha256.Get()), S_OK);
+    ASSERT_EQ(sha256->ToFile(com::Bstr(WinePath("signed_unsigned64_odd__store_sha256.exe").c_str()).Get()), S_OK);
+    ASSERT_EQ(control_->put_type(AES), S_OK);
 
     Use(SignerCertificate().Get());
     auto after = Create<ombrix::CMemBlob, IMemBlob>();
@@ -291,10 +325,14 @@ TEST_F(VerifyExe, OurAndOsslsigncodeSignaturesVerifyAndNameTheSigner) {
     auto program = FileBlobInMemory("unsigned64_odd.exe");
     auto ours = Create<ombrix::CMemBlob, IMemBlob>();
     ASSERT_EQ(Sign(program.Get(), ours.Get()), S_OK);
+    ASSERT_EQ(control_->put_type(SHA256), S_OK);
+    auto ours_sha256 = Create<ombrix::CMemBlob, IMemBlob>();
+    ASSERT_EQ(Sign(program.Get(), ours_sha256.Get()), S_OK);
     const std::string expected_pem = ReadText("signer.pem");
-    const ComPtr<IMemBlob> blobs[] = {ours, FileBlobInMemory("osslsigncode64_md5.exe"),
+    const ComPtr<IMemBlob> blobs[] = {ours, ours_sha256, FileBlobInMemory("osslsigncode64_md5.exe"),
                                       FileBlobInMemory("osslsigncode64_sha256.exe"),
-                                      FileBlobInMemory("osslsigncode64_stamped.exe")};
+                                      FileBlobInMemory("osslsigncode64_stamped.exe"),
+                                      FileBlobInMemory("osslsigncode64_rfc3161.exe")};
     for (const ComPtr<IMemBlob>& held : blobs) {
         IMemBlob* blob = held.Get();
         ComPtr<ICertificate> signer;
@@ -315,16 +353,21 @@ TEST_F(VerifyExe, UnsignedChangedAndExhaustedInput) {
     test::ExpectErrorReport(Verify(FileBlobInMemory("text.exe").Get(), signer), 30016, COmbrix::kProgId);
 
     // One changed byte: the signer is still named, the digest check fails with an unlisted result.
-    auto changed = FileBlobInMemory("osslsigncode64_md5.exe");
-    std::string bytes = Content(changed.Get());
-    bytes[0x400] ^= 0x01;
-    com::SafeArray array = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    SAFEARRAY* raw = array.Get();
-    ASSERT_EQ(changed->FromArray(&raw), S_OK);
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(Verify(changed.Get(), signer), E_FAIL);
-    EXPECT_NE(signer, nullptr);
-    EXPECT_FALSE(test::TakeErrorInfo().present);
+    std::string bytes;
+    com::SafeArray array;
+    SAFEARRAY* raw = nullptr;
+    for (const char* name : {"osslsigncode64_md5.exe", "osslsigncode64_rfc3161.exe"}) {
+        auto changed = FileBlobInMemory(name);
+        bytes = Content(changed.Get());
+        bytes[0x400] ^= 0x01;
+        array = com::SafeArray::Bytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        raw = array.Get();
+        ASSERT_EQ(changed->FromArray(&raw), S_OK);
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(Verify(changed.Get(), signer), E_FAIL) << name;
+        EXPECT_NE(signer, nullptr);
+        EXPECT_FALSE(test::TakeErrorInfo().present);
+    }
 
     // A certificate-table entry (and directory) claiming almost 4 GiB: refused as no signature,
     // without asking for memory beyond the image's size.

@@ -163,7 +163,7 @@ def check_sign_exe(ombrix, openssl, osslsigncode, work):
     with tsa_server.running(openssl, os.path.join(work, 'tsa')) as port:
         # Program, certificate and key stay the sample's defaults (empty arguments).
         lines = run_sample(ombrix, 'sign_exe', '', windows_path(signed_path), '', '',
-                           'http://127.0.0.1:%d/ok' % port, description, url)
+                           'http://127.0.0.1:%d/rfc3161' % port, description, url)
     with open(os.path.join(SAMPLES, 'demo_signer_cert.pem')) as f:
         certificate = f.read().replace('\r\n', '\n').rstrip('\n').split('\n')
     expect_lines('sign_exe', lines, [
@@ -177,21 +177,22 @@ def check_sign_exe(ombrix, openssl, osslsigncode, work):
     with open(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'attrib.exe'), 'rb') as f:
         unsigned = f.read()
     with open(signed_path, 'rb') as f:
-        der = check_structure(unsigned, f.read(), 'sign_exe')
+        der = check_structure(unsigned, f.read(), 'sign_exe', 'sha256')
     # The description and URL are the opus information attribute (1.3.6.1.4.1.311.2.1.12).
     opus = opus_info(description, url)
     if bytes.fromhex('060a2b06010401823702010c31') + bytes([len(opus)]) + opus not in der:
         sys.exit('sign_exe: the opus information does not hold the description and URL given')
-    # The time stamp is a PKCS#9 countersignature (1.2.840.113549.1.9.6) among the unauthenticated
+    # The time stamp is an RFC 3161 token (attribute 1.3.6.1.4.1.311.3.3.1) among the unauthenticated
     # attributes, and osslsigncode verifies it against the test time-stamp authority.
-    if bytes.fromhex('06092a864886f70d010906') not in der:
-        sys.exit('sign_exe: no countersignature in the signature')
+    if bytes.fromhex('060a2b060104018237030301') not in der:
+        sys.exit('sign_exe: no RFC 3161 time stamp in the signature')
     result = subprocess.run([osslsigncode, 'verify', '-CAfile', os.path.join(SAMPLES, 'demo_signer_cert.pem'),
                              '-TSA-CAfile', os.path.join(work, 'tsa', 'ca.pem'), '-in', signed_path],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     text = result.stdout.decode(errors='replace')
     print(text)
     for needed in ('Signature verification: ok', 'Timestamp Server Signature verification: ok',
+                   'Message digest algorithm  : SHA256',
                    'Text description: ' + description, 'URL description: ' + url):
         if result.returncode != 0 or needed not in text:
             sys.exit('sign_exe: osslsigncode verify does not report %r' % needed)
