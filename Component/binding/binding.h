@@ -67,7 +67,7 @@ struct CryptoBinding {
 };
 
 inline constexpr int kCryptoBindingEntries = 146;
-inline constexpr int kCryptoBindingOptionalEntries = 38;
+inline constexpr int kCryptoBindingOptionalEntries = 49;
 static_assert(sizeof(CryptoBinding) == (kCryptoBindingEntries + kCryptoBindingOptionalEntries) * sizeof(void*));
 
 // The bound table. Rebinding rewrites it in place; callers read it at each call.

@@ -230,3 +230,22 @@
 /* 181 */ OPTIONAL(EVP_sha256)
           OPTIONAL(EVP_sha384)
           OPTIONAL(EVP_sha512)
+
+// Optional entries for FIPS mode: with an OpenSSL 3 library only its EVP interface runs in the
+// FIPS provider, so while one is bound DES, Triple DES and AES run there, never through the
+// low-level DES_*/AES_* entries. A library without them (one that switches with FIPS_mode_set)
+// runs the low-level entries.
+/* 184 */ OPTIONAL(EVP_des_ecb)
+          OPTIONAL(EVP_des_cbc)
+          OPTIONAL(EVP_des_ede3_ecb)
+          OPTIONAL(EVP_des_ede3_cbc)
+
+// Optional entries for FIPS mode: the HMAC of an OpenSSL 3 library's provider. While one is bound
+// the library HMACs (MD5, SHA-1) run through them; without them, through the HMAC_* entries.
+/* 188 */ OPTIONAL(EVP_MAC_fetch)
+          OPTIONAL(EVP_MAC_free)
+          OPTIONAL(EVP_MAC_CTX_new)
+/* 190 */ OPTIONAL(EVP_MAC_CTX_free)
+          OPTIONAL(EVP_MAC_init)
+          OPTIONAL(EVP_MAC_update)
+          OPTIONAL(EVP_MAC_final)

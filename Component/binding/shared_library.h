@@ -2,6 +2,8 @@
 // FIPS loader.
 #pragma once
 
+#include <string>
+
 namespace ombrix {
 
 // An opaque handle to a loaded library, or nullptr when the file cannot be loaded.
@@ -9,5 +11,8 @@ void* LoadSharedLibrary(const char* file_name);
 // The exported function of that name, or nullptr.
 void* LookupSharedSymbol(void* library, const char* name);
 void UnloadSharedLibrary(void* library);
+// The directory the loaded library's file is in, without a trailing separator, in the encoding
+// the library takes file names in; empty when unknown.
+std::string SharedLibraryDirectory(void* library);
 
 }  // namespace ombrix

@@ -1,6 +1,7 @@
 #include "binding/shared_library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 namespace ombrix {
 
@@ -10,5 +11,13 @@ void* LoadSharedLibrary(const char* file_name) { return dlopen(file_name, RTLD_N
 void* LookupSharedSymbol(void* library, const char* name) { return dlsym(library, name); }
 
 void UnloadSharedLibrary(void* library) { dlclose(library); }
+
+std::string SharedLibraryDirectory(void* library) {
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+    const std::string path(map->l_name);
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
 
 }  // namespace ombrix

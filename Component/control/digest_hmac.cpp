@@ -8,6 +8,7 @@
 #include "control/blob_access.h"
 #include "control/debug_log.h"
 #include "base/error_codes.h"
+#include "binding/fips.h"
 #include "com/error_report.h"
 #include "crypto/algorithm_types.h"
 #include "crypto/digests.h"
@@ -16,6 +17,10 @@
 
 namespace ombrix {
 namespace {
+
+// A digest or HMAC step that the crypto library refused: in FIPS mode its provider lacks the
+// algorithm; otherwise the library could not allocate.
+int32_t LibraryRefusal() { return FipsMode() ? kErrFipsUnsupported : kErrOutOfMemory; }
 
 constexpr uint32_t kDigestPiece = 1024;
 
@@ -84,10 +89,19 @@ HRESULT COmbrix::RunComputation(std::unique_ptr<Computation>& cached, IBlob* dat
         cached.reset();
         return Failure(code);
     }
+    // A refused step (from the start, or while feeding) leaves no computation to go on with.
+    if (computation->LibraryFailed()) {
+        cached.reset();
+        return Error(LibraryRefusal());
+    }
 
     if (output) {
         computation->finish = 1;
         computation->Update(nullptr, 0);
+        if (computation->LibraryFailed()) {
+            cached.reset();
+            return Error(LibraryRefusal());
+        }
         const Status written =
             ComBlobPort(output).Write(computation->output, std::min<uint32_t>(computation->GetSize(), sizeof computation->output));
         cached.reset();

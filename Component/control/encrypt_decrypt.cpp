@@ -100,8 +100,10 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
     Log(line);
     cipher->SetOwner(this);
     if (!key.Empty() && cipher->SetKey(key.Data(), key_length) == 0) {
+        // The library may refuse the cipher itself (in FIPS mode: the provider lacks it).
+        const int32_t refusal = cipher->KeyRefusal();
         cipher.reset();
-        return kErrNoSecretKey;
+        return refusal ? refusal : kErrNoSecretKey;
     }
     // An RSA key missing some of its values would encrypt every block to zeros.
     if (const auto* asymmetric = dynamic_cast<const cryptASYMMETRIC*>(cipher.get()); asymmetric && !asymmetric->KeyUsable()) {

@@ -103,7 +103,7 @@ bool HashData(const uint8_t* data, uint32_t length, int32_t type, SignedHash& ha
     const uint32_t expected = sha1 ? 20 : 16;
     const uint32_t size = digest->GetSize();
     const uint8_t* result = digest->GetResult();
-    if (!result || size != expected) return false;
+    if (!result || size != expected || digest->LibraryFailed()) return false;
     memcpy(hash.bytes, result, size);
     hash.size = size;
     hash.method = sha1 ? NID_sha1 : NID_md5;

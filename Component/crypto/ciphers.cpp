@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/error_codes.h"
 #include "binding/binding.h"
-#include "binding/openssl_holders.h"
+#include "binding/fips.h"
 
 namespace ombrix {
 namespace {
@@ -42,7 +43,127 @@ bool EcbRun(Cipher& cipher, const uint8_t* in, uint8_t* out, size_t blocks, bool
     return true;
 }
 
+using Algorithm = EvpBlockCipher::Algorithm;
+
+bool EvpEntriesBound(const CryptoBinding& crypto) {
+    return crypto.EVP_CIPHER_CTX_new && crypto.EVP_CIPHER_CTX_free && crypto.EVP_CipherInit_ex && crypto.EVP_CipherUpdate &&
+           crypto.EVP_CIPHER_CTX_set_padding;
+}
+
+// The library's EVP cipher for an algorithm, key size and chaining; null when it lacks the entry.
+const EVP_CIPHER* EvpCipherOf(const CryptoBinding& crypto, Algorithm algorithm, uint32_t key_size, bool chain) {
+    decltype(crypto.EVP_aes_128_ecb) getter = nullptr;
+    switch (algorithm) {
+        case Algorithm::kDes: getter = chain ? crypto.EVP_des_cbc : crypto.EVP_des_ecb; break;
+        case Algorithm::kTripleDes: getter = chain ? crypto.EVP_des_ede3_cbc : crypto.EVP_des_ede3_ecb; break;
+        case Algorithm::kAes:
+            switch (key_size) {
+                case 16: getter = chain ? crypto.EVP_aes_128_cbc : crypto.EVP_aes_128_ecb; break;
+                case 24: getter = chain ? crypto.EVP_aes_192_cbc : crypto.EVP_aes_192_ecb; break;
+                case 32: getter = chain ? crypto.EVP_aes_256_cbc : crypto.EVP_aes_256_ecb; break;
+                default: break;
+            }
+            break;
+    }
+    return getter ? getter() : nullptr;
+}
+
+// Frees a cipher context through the library that made it.
+struct ContextFree {
+    const CryptoBinding* crypto;
+    void operator()(EVP_CIPHER_CTX* context) const {
+        if (context) crypto->EVP_CIPHER_CTX_free(context);
+    }
+};
+using ContextPtr = std::unique_ptr<EVP_CIPHER_CTX, ContextFree>;
+
+// A context for `cipher` keyed in one direction, without padding. The cipher is set before the
+// key so that the two refusals stay apart: 33018 when the library cannot run the cipher (in FIPS
+// mode: the provider lacks it), 30005 when it rejects the key or cannot make the context.
+ContextPtr KeyedContext(const CryptoBinding& crypto, const EVP_CIPHER* cipher, const uint8_t* key, const uint8_t* iv,
+                        bool encrypt, int32_t* refusal) {
+    ContextPtr context(crypto.EVP_CIPHER_CTX_new(), ContextFree{&crypto});
+    *refusal = kErrNoSecretKey;
+    if (!context) return context;
+    if (!cipher || crypto.EVP_CipherInit_ex(context.get(), cipher, nullptr, nullptr, nullptr, encrypt ? 1 : 0) != 1) {
+        *refusal = kErrFipsUnsupported;
+        context.reset();
+    } else if (crypto.EVP_CipherInit_ex(context.get(), nullptr, nullptr, key, iv, -1) != 1 ||
+               crypto.EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1) {
+        context.reset();
+    } else {
+        *refusal = 0;
+    }
+    return context;
+}
+
+// `blocks` blocks through a context made and freed within the call. False when a call fails.
+bool EvpRun(const CryptoBinding& crypto, const EVP_CIPHER* cipher, const uint8_t* key, uint32_t block, const uint8_t* in,
+            uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
+    if (!cipher || block == 0 || block > 16 || blocks * block > INT_MAX) return false;
+    int32_t refusal = 0;
+    const ContextPtr context = KeyedContext(crypto, cipher, key, chain ? iv : nullptr, encrypt, &refusal);
+    if (!context) return false;
+    const int length = static_cast<int>(blocks * block);
+    int written = 0;
+    uint8_t next_iv[16];
+    // Decrypting, the chaining value is the last input block; save it before anything is written.
+    if (chain && !encrypt) memcpy(next_iv, in + length - block, block);
+    if (crypto.EVP_CipherUpdate(context.get(), out, &written, in, length) != 1 || written != length) return false;
+    if (chain) memcpy(iv, encrypt ? out + length - block : next_iv, block);
+    return true;
+}
+
 }  // namespace
+
+// ---- EVP (FIPS mode) ---------------------------------------------------------------------------
+
+bool EvpBlockCipher::Required() { return FipsMode() && EvpEntriesBound(Crypto()); }
+
+int32_t EvpBlockCipher::SetKey(Algorithm algorithm, const uint8_t* key, uint32_t key_size, uint32_t block_size) {
+    Reset();
+    crypto_ = HoldCrypto();
+    const CryptoBinding& crypto = *crypto_;
+    algorithm_ = algorithm;
+    block_size_ = block_size;
+    if (!key_.Allocate(key_size)) return kErrOutOfMemory;
+    memcpy(key_.Data(), key, key_size);
+    const EVP_CIPHER* cipher = EvpCipherOf(crypto, algorithm, key_size, false);
+    int32_t refusal = 0;
+    ContextPtr encrypt = KeyedContext(crypto, cipher, key, nullptr, true, &refusal);
+    ContextPtr decrypt = encrypt ? KeyedContext(crypto, cipher, key, nullptr, false, &refusal) : nullptr;
+    if (refusal) {
+        Reset();
+        return refusal;
+    }
+    encrypt_ = encrypt.release();
+    decrypt_ = decrypt.release();
+    return 0;
+}
+
+bool EvpBlockCipher::Blocks(const uint8_t* in, uint8_t* out, size_t blocks, bool encrypt) {
+    evp_cipher_ctx_st* context = encrypt ? encrypt_ : decrypt_;
+    if (!context || blocks * block_size_ > INT_MAX) return false;
+    const int length = static_cast<int>(blocks * block_size_);
+    int written = 0;
+    return crypto_->EVP_CipherUpdate(context, out, &written, in, length) == 1 && written == length;
+}
+
+bool EvpBlockCipher::Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
+    if (!chain) return Blocks(in, out, blocks, encrypt);
+    return Keyed() && EvpRun(*crypto_, EvpCipherOf(*crypto_, algorithm_, static_cast<uint32_t>(key_.Size()), true), key_.Data(),
+                             block_size_, in, out, blocks, true, iv, encrypt);
+}
+
+void EvpBlockCipher::Reset() {
+    if (crypto_) {
+        if (encrypt_) crypto_->EVP_CIPHER_CTX_free(encrypt_);
+        if (decrypt_) crypto_->EVP_CIPHER_CTX_free(decrypt_);
+    }
+    encrypt_ = decrypt_ = nullptr;
+    key_.Reset();
+    crypto_.reset();
+}
 
 // ---- DES ---------------------------------------------------------------------------------------
 
@@ -53,6 +174,11 @@ cryptDES::cryptDES() {
 }
 
 int32_t cryptDES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    fips_.Reset();
+    if (EvpBlockCipher::Required()) {
+        SetKeyRefusal(fips_.SetKey(Algorithm::kDes, key, 8, 8));
+        return 1;
+    }
     DES_cblock key_block;
     memcpy(key_block, key, sizeof key_block);
     Crypto().DES_set_key_unchecked(&key_block, reinterpret_cast<DES_key_schedule*>(KeySchedule()));
@@ -61,16 +187,19 @@ int32_t cryptDES::ScheduleKey(const uint8_t* key, uint32_t length) {
 }
 
 int32_t cryptDES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, true));
     Crypto().DES_ecb_encrypt(DesIn(in), DesOut(out), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_ENCRYPT);
     return 1;
 }
 
 int32_t cryptDES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, false));
     Crypto().DES_ecb_encrypt(DesIn(in), DesOut(out), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_DECRYPT);
     return 1;
 }
 
 bool cryptDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (fips_.Keyed()) return fips_.Run(in, out, blocks, chain, iv, true);
     if (!chain) return EcbRun(*this, in, out, blocks, true);
     Crypto().DES_ncbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
                               DesOut(iv), DES_ENCRYPT);
@@ -78,6 +207,7 @@ bool cryptDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool c
 }
 
 bool cryptDES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (fips_.Keyed()) return fips_.Run(in, out, blocks, chain, iv, false);
     if (!chain) return EcbRun(*this, in, out, blocks, false);
     Crypto().DES_ncbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
                               DesOut(iv), DES_DECRYPT);
@@ -94,6 +224,11 @@ cryptTripleDES::cryptTripleDES() {
 }
 
 int32_t cryptTripleDES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    fips_.Reset();
+    if (EvpBlockCipher::Required()) {
+        SetKeyRefusal(fips_.SetKey(Algorithm::kTripleDes, key, 24, 8));
+        return 1;
+    }
     DES_key_schedule* schedules[3] = {reinterpret_cast<DES_key_schedule*>(KeySchedule()),
                                       schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>()};
     for (int k = 0; k < 3; ++k) {
@@ -106,6 +241,7 @@ int32_t cryptTripleDES::ScheduleKey(const uint8_t* key, uint32_t length) {
 }
 
 int32_t cryptTripleDES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, true));
     uint8_t middle[16];
     const CryptoBinding& crypto = Crypto();
     crypto.DES_ecb_encrypt(DesIn(in), DesOut(middle), reinterpret_cast<DES_key_schedule*>(KeySchedule()), DES_ENCRYPT);
@@ -116,6 +252,7 @@ int32_t cryptTripleDES::EncryptBlock(const uint8_t* in, uint8_t* out) {
 }
 
 int32_t cryptTripleDES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, false));
     uint8_t middle[16];
     const CryptoBinding& crypto = Crypto();
     crypto.DES_ecb_encrypt(DesIn(in), DesOut(middle), schedule3_.As<DES_key_schedule>(), DES_DECRYPT);
@@ -126,6 +263,7 @@ int32_t cryptTripleDES::DecryptBlock(const uint8_t* in, uint8_t* out) {
 }
 
 bool cryptTripleDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (fips_.Keyed()) return fips_.Run(in, out, blocks, chain, iv, true);
     if (!chain) return EcbRun(*this, in, out, blocks, true);
     Crypto().DES_ede3_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
                                   schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>(), DesOut(iv), DES_ENCRYPT);
@@ -133,6 +271,7 @@ bool cryptTripleDES::EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, 
 }
 
 bool cryptTripleDES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) {
+    if (fips_.Keyed()) return fips_.Run(in, out, blocks, chain, iv, false);
     if (!chain) return EcbRun(*this, in, out, blocks, false);
     Crypto().DES_ede3_cbc_encrypt(in, out, static_cast<long>(blocks * 8), reinterpret_cast<DES_key_schedule*>(KeySchedule()),
                                   schedule2_.As<DES_key_schedule>(), schedule3_.As<DES_key_schedule>(), DesOut(iv), DES_DECRYPT);
@@ -158,6 +297,12 @@ cryptAES256::cryptAES256() {
 }
 
 int32_t cryptAES::ScheduleKey(const uint8_t* key, uint32_t length) {
+    const uint32_t size = static_cast<uint32_t>(key_size_);
+    fips_.Reset();
+    if (EvpBlockCipher::Required()) {
+        SetKeyRefusal(fips_.SetKey(Algorithm::kAes, key, size, 16));
+        return 1;
+    }
     const int bits = key_size_ * 8;
     Crypto().AES_set_encrypt_key(key, bits, reinterpret_cast<AES_KEY*>(KeySchedule()));
     Crypto().AES_set_decrypt_key(key, bits, decrypt_schedule_.As<AES_KEY>());
@@ -166,11 +311,13 @@ int32_t cryptAES::ScheduleKey(const uint8_t* key, uint32_t length) {
 }
 
 int32_t cryptAES::EncryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, true));
     Crypto().AES_ecb_encrypt(in, out, reinterpret_cast<AES_KEY*>(KeySchedule()), AES_ENCRYPT);
     return 1;
 }
 
 int32_t cryptAES::DecryptBlock(const uint8_t* in, uint8_t* out) {
+    if (fips_.Keyed()) return BlockResult(fips_.Blocks(in, out, 1, false));
     Crypto().AES_ecb_encrypt(in, out, decrypt_schedule_.As<AES_KEY>(), AES_DECRYPT);
     return 1;
 }
@@ -184,6 +331,7 @@ bool cryptAES::DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool c
 }
 
 bool cryptAES::Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
+    if (fips_.Keyed()) return fips_.Run(in, out, blocks, chain, iv, encrypt);
     if (evp_allowed_ && EvpRun(in, out, blocks, chain, iv, encrypt)) return true;
     if (!chain) return EcbRun(*this, in, out, blocks, encrypt);
     AES_KEY* schedule = encrypt ? reinterpret_cast<AES_KEY*>(KeySchedule()) : decrypt_schedule_.As<AES_KEY>();
@@ -195,32 +343,9 @@ bool cryptAES::Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, u
 // rebinding of the table. False when the EVP entries are not bound or a call fails.
 bool cryptAES::EvpRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt) {
     const CryptoBinding& crypto = Crypto();
-    if (key_.Empty() || !crypto.EVP_CIPHER_CTX_new || !crypto.EVP_CIPHER_CTX_free || !crypto.EVP_CipherInit_ex ||
-        !crypto.EVP_CipherUpdate || !crypto.EVP_CIPHER_CTX_set_padding)
-        return false;
-    decltype(crypto.EVP_aes_128_ecb) getter = nullptr;
-    switch (key_size_) {
-        case 16: getter = chain ? crypto.EVP_aes_128_cbc : crypto.EVP_aes_128_ecb; break;
-        case 24: getter = chain ? crypto.EVP_aes_192_cbc : crypto.EVP_aes_192_ecb; break;
-        case 32: getter = chain ? crypto.EVP_aes_256_cbc : crypto.EVP_aes_256_ecb; break;
-        default: return false;
-    }
-    if (!getter || blocks * 16 > INT_MAX) return false;
-    const EVP_CIPHER* cipher = getter();
-    const CipherContextPtr context(cipher ? crypto.EVP_CIPHER_CTX_new() : nullptr);
-    if (!context) return false;
-    const int length = static_cast<int>(blocks * 16);
-    int written = 0;
-    uint8_t next_iv[16];
-    // Decrypting, the chaining value is the last input block; save it before anything is written.
-    if (chain && !encrypt) memcpy(next_iv, in + length - 16, 16);
-    const bool ok =
-        crypto.EVP_CipherInit_ex(context.get(), cipher, nullptr, key_.Data(), chain ? iv : nullptr, encrypt ? 1 : 0) == 1 &&
-        crypto.EVP_CIPHER_CTX_set_padding(context.get(), 0) == 1 &&
-        crypto.EVP_CipherUpdate(context.get(), out, &written, in, length) == 1 && written == length;
-    if (!ok) return false;
-    if (chain) memcpy(iv, encrypt ? out + length - 16 : next_iv, 16);
-    return true;
+    if (key_.Empty() || !EvpEntriesBound(crypto)) return false;
+    return ombrix::EvpRun(crypto, EvpCipherOf(crypto, Algorithm::kAes, static_cast<uint32_t>(key_size_), chain), key_.Data(), 16,
+                          in, out, blocks, chain, iv, encrypt);
 }
 
 // ---- Blowfish ----------------------------------------------------------------------------------

@@ -231,14 +231,14 @@ void cryptMAC::Init() {
     }
     memset(output, 0, sizeof output);
     context_ = crypto.EVP_MD_CTX_create();
-    if (context_ && method_) crypto.EVP_DigestInit(context_, method_);
+    failed_ = context_ && method_ && crypto.EVP_DigestInit(context_, method_) != 1;
 }
 
 void cryptMAC::Update(const uint8_t* data, uint32_t length) {
     if (!context_) return;
     const CryptoBinding& crypto = *crypto_;
-    if (length != 0) crypto.EVP_DigestUpdate(context_, data, length);
-    if (finish) crypto.EVP_DigestFinal_ex(context_, output, nullptr);
+    if (length != 0 && crypto.EVP_DigestUpdate(context_, data, length) != 1) failed_ = true;
+    if (finish && crypto.EVP_DigestFinal_ex(context_, output, nullptr) != 1) failed_ = true;
 }
 
 const uint8_t* cryptMAC::GetResult() { return finish ? output : EmptyResult(); }

@@ -36,6 +36,9 @@ public:
     virtual const uint8_t* GetResult();
     // Bytes of result: the method's digest size while a context exists, otherwise 0.
     virtual uint32_t GetSize();
+    // True when the library refused a step (in FIPS mode: a digest its provider lacks); the
+    // result is then no digest.
+    bool LibraryFailed() const { return failed_; }
 
     int32_t finish = 0;
     uint8_t output[64] = {};
@@ -52,6 +55,7 @@ protected:
     // The method's digest size (the table binds no EVP_MD_size: the sizes are those of the
     // fixed methods MD5 and SHA-1).
     uint32_t method_size_ = 0;
+    bool failed_ = false;
 };
 
 // MD5. The library's EVP_md5, or, when constructed while the FIPS library is in use, the own

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include <openssl/params.h>
+
 #include "binding/binding.h"
+#include "binding/fips.h"
 #include "crypto/algorithm_types.h"
 #include "base/buffer.h"
 
@@ -14,30 +17,70 @@ namespace ombrix {
 
 cryptHMAC::cryptHMAC() : crypto_(HoldCrypto()) {}
 
-cryptHMAC::~cryptHMAC() {
+cryptHMAC::~cryptHMAC() { FreeContexts(); }
+
+void cryptHMAC::FreeContexts() {
     if (context_) crypto_->HMAC_CTX_cleanup(context_);
+    if (mac_) crypto_->EVP_MAC_CTX_free(mac_);
+    context_ = nullptr;
+    mac_ = nullptr;
 }
+
+namespace {
+
+bool MacEntriesBound(const CryptoBinding& crypto) {
+    return crypto.EVP_MAC_fetch && crypto.EVP_MAC_free && crypto.EVP_MAC_CTX_new && crypto.EVP_MAC_CTX_free &&
+           crypto.EVP_MAC_init && crypto.EVP_MAC_update && crypto.EVP_MAC_final;
+}
+
+// A context of the library's HMAC over the named digest, keyed; null when the library refuses.
+EVP_MAC_CTX* ProviderHmac(const CryptoBinding& crypto, const char* digest_name, const uint8_t* key, uint32_t length) {
+    EVP_MAC* mac = crypto.EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    if (!mac) return nullptr;
+    EVP_MAC_CTX* context = crypto.EVP_MAC_CTX_new(mac);
+    crypto.EVP_MAC_free(mac);  // the context keeps its own reference
+    if (!context) return nullptr;
+    char name[16] = {};
+    strncpy(name, digest_name, sizeof name - 1);
+    const OSSL_PARAM params[] = {OSSL_PARAM_utf8_string("digest", name, 0), OSSL_PARAM_END};
+    if (crypto.EVP_MAC_init(context, key, length, params) != 1) {
+        crypto.EVP_MAC_CTX_free(context);
+        return nullptr;
+    }
+    return context;
+}
+
+}  // namespace
 
 void cryptHMAC::Init(const uint8_t* key, uint32_t length) {
     const CryptoBinding& crypto = *crypto_;
-    if (context_) {
-        crypto.HMAC_CTX_cleanup(context_);
-        context_ = nullptr;
-    }
+    FreeContexts();
     memset(output, 0, sizeof output);
-    context_ = crypto.HMAC_CTX_init();
-    if (!context_) return;
+    failed_ = false;
     // The library takes a null key as "keep the current key", and there is none yet.
     static const uint8_t kNoKey[1] = {0};
     if (!key) length = 0;
-    crypto.HMAC_Init_ex(context_, key ? key : kNoKey, static_cast<int>(length), method_, nullptr);
+    if (FipsMode() && digest_name_ && MacEntriesBound(crypto)) {
+        mac_ = ProviderHmac(crypto, digest_name_, key ? key : kNoKey, length);
+        failed_ = !mac_;
+        return;
+    }
+    context_ = crypto.HMAC_CTX_init();
+    if (!context_) return;
+    failed_ = crypto.HMAC_Init_ex(context_, key ? key : kNoKey, static_cast<int>(length), method_, nullptr) != 1;
 }
 
 void cryptHMAC::Update(const uint8_t* data, uint32_t length) {
-    if (!context_) return;
     const CryptoBinding& crypto = *crypto_;
-    if (length != 0) crypto.HMAC_Update(context_, data, length);
-    if (finish) crypto.HMAC_Final(context_, output, nullptr);
+    if (mac_) {
+        if (length != 0 && crypto.EVP_MAC_update(mac_, data, length) != 1) failed_ = true;
+        size_t written = 0;
+        if (finish && crypto.EVP_MAC_final(mac_, output, &written, sizeof output) != 1) failed_ = true;
+        return;
+    }
+    if (!context_) return;
+    if (length != 0 && crypto.HMAC_Update(context_, data, length) != 1) failed_ = true;
+    if (finish && crypto.HMAC_Final(context_, output, nullptr) != 1) failed_ = true;
 }
 
 const uint8_t* cryptHMAC::GetResult() {
@@ -45,16 +88,18 @@ const uint8_t* cryptHMAC::GetResult() {
     return finish ? output : kEmpty;
 }
 
-uint32_t cryptHMAC::GetSize() { return context_ && method_ ? method_size_ : 0; }
+uint32_t cryptHMAC::GetSize() { return (context_ || mac_) && method_ ? method_size_ : 0; }
 
 cryptHMAC_MD5::cryptHMAC_MD5() {
     method_ = crypto_->EVP_md5();
     method_size_ = 16;
+    digest_name_ = "MD5";
 }
 
 cryptHMAC_SHA1::cryptHMAC_SHA1() {
     method_ = crypto_->EVP_sha1();
     method_size_ = 20;
+    digest_name_ = "SHA1";
 }
 
 // ---- cryptHMAC_SHA256 family (own RFC 2104) -----------------------------------------------------

@@ -13,6 +13,7 @@
 
 struct evp_md_st;
 struct hmac_ctx_st;
+struct evp_mac_ctx_st;
 
 namespace ombrix {
 
@@ -34,6 +35,9 @@ public:
     virtual const uint8_t* GetResult();
     // Bytes of MAC: the method's digest size while a context exists, otherwise 0.
     virtual uint32_t GetSize();
+    // True when the library refused a step (in FIPS mode: a digest its provider lacks); the
+    // result is then no MAC.
+    bool LibraryFailed() const { return failed_; }
 
     int32_t finish = 0;
     uint8_t output[64] = {};
@@ -44,6 +48,13 @@ protected:
     const evp_md_st* method_ = nullptr;
     hmac_ctx_st* context_ = nullptr;
     uint32_t method_size_ = 0;  // the method's digest size (MD5 16, SHA-1 20)
+    // In FIPS mode with an OpenSSL 3 library: the provider's HMAC over the digest of this name.
+    const char* digest_name_ = nullptr;
+    evp_mac_ctx_st* mac_ = nullptr;
+    bool failed_ = false;
+
+private:
+    void FreeContexts();
 };
 
 class cryptHMAC_MD5 : public cryptHMAC {

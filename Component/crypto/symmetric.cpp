@@ -19,6 +19,7 @@ uint32_t NonCryptoRandom() {
 }
 
 int32_t cryptSYMMETRIC::SetKey(const uint8_t* key, uint32_t length) {
+    key_refusal_ = 0;
     if (length < static_cast<uint32_t>(key_size_)) {
         SecureBytes extended;
         if (!extended.Allocate(static_cast<size_t>(key_size_))) return 0;
@@ -27,7 +28,7 @@ int32_t cryptSYMMETRIC::SetKey(const uint8_t* key, uint32_t length) {
     } else {
         ScheduleKey(key, length);
     }
-    return 1;
+    return key_refusal_ ? 0 : 1;
 }
 
 bool cryptSYMMETRIC::AllocateKeySchedule(uint32_t size) {

@@ -82,6 +82,8 @@ public:
     int32_t KeySize() const { return key_size_; }
     int32_t BlockSize() const { return block_size_; }
     int32_t BlockReserve() const { return block_reserve_; }
+    // Why the last SetKey refused its key (an error code of the table), or 0.
+    int32_t KeyRefusal() const { return key_refusal_; }
     // False for Type None: without a key schedule the data passes unchanged.
     bool HasKeySchedule() const { return key_schedule_ != nullptr; }
 
@@ -109,6 +111,14 @@ protected:
     // Set by a block operation that gave no valid output for its block; cleared when it succeeds
     // and at the start of each pass.
     void SetBlockFailed(bool failed) { block_failed_ = failed; }
+    // The per-block result for a block the library may fail: 1, with the block marked failed
+    // when it did.
+    int32_t BlockResult(bool done) {
+        if (!done) block_failed_ = true;
+        return 1;
+    }
+    // Set by ScheduleKey when the library refuses the cipher or the key: SetKey then fails.
+    void SetKeyRefusal(int32_t code) { key_refusal_ = code; }
 
     int32_t key_size_ = 0;
     int32_t block_size_ = 0;
@@ -126,6 +136,7 @@ private:
     SecureBytes key_schedule_memory_;     // owns the schedule when it is heap memory
     bool event_control_gone_ = false;
     bool block_failed_ = false;
+    int32_t key_refusal_ = 0;
 };
 
 }  // namespace ombrix

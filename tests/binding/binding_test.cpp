@@ -132,6 +132,63 @@ INSTANTIATE_TEST_SUITE_P(Paths, BindingFailure,
                          ::testing::Values(FailingLibrary{"fips_switch_fails.dll", ombrix::kErrFipsInit},
                                            FailingLibrary{"fips_no_md4_init.dll", ombrix::kErrFipsLoad},
                                            FailingLibrary{"fips_no_switch.dll", ombrix::kErrFipsLoad},
-                                           FailingLibrary{"no_such_fips_library.dll", ombrix::kErrFipsLoad}));
+                                           FailingLibrary{"no_such_fips_library.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"fips_openssl102.dll", ombrix::kErrFipsLoad},
+                                           FailingLibrary{"fips_openssl111.dll", ombrix::kErrFipsLoad}));
+
+// A library of another generation is refused before anything but its version is called: the
+// 1.0.2-shaped one has FIPS_mode, FIPS_mode_set and an HMAC_CTX_init of the old shape, all counted.
+TEST_F(Binding, OtherGenerationIsRefusedBeforeAnyOtherEntryIsCalled) {
+    for (const char* file : {"fips_openssl102.dll", "fips_openssl111.dll"}) {
+        SCOPED_TRACE(file);
+        HMODULE kept = LoadLibraryA(file);  // keeps the counters readable after the refusal
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(BindCryptoLibrary(file), ombrix::kErrFipsLoad);
+        ExpectLinkedTable();
+        const FipsLibraryCounters* counters = CountersOf(file);
+        ASSERT_NE(counters, nullptr);
+        EXPECT_EQ(counters->mode_calls, 0);
+        EXPECT_EQ(counters->mode_set_calls, 0);
+        EXPECT_EQ(counters->crypto_calls, 0);
+        FreeLibrary(kept);
+    }
+}
+
+#ifdef FIPS_SET_DIR  // the FIPS library set is built for the 64-bit build only
+// OpenSSL 3.0 with its FIPS provider, as the build puts it in bin/fips/: the provider switch,
+// the entries OpenSSL 3 renamed bound to their successors, and the provider's refusals.
+TEST_F(Binding, OpenSsl3LibrarySwitchesWithItsFipsProvider) {
+    const char* library = FIPS_SET_DIR "/libcrypto-3-x64.dll";
+    ASSERT_EQ(BindCryptoLibrary(library), 0);
+    EXPECT_TRUE(FipsMode());
+    EXPECT_EQ(Crypto().FIPS_mode, nullptr);
+    HMODULE module = GetModuleHandleA(library);
+    ASSERT_NE(module, nullptr);
+    auto exported = [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().EVP_MD_CTX_create), exported("EVP_MD_CTX_new"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().HMAC_CTX_init), exported("HMAC_CTX_new"));
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().sk_num), exported("OPENSSL_sk_num"));
+    EXPECT_EQ(Crypto().i2d_ASN1_bytes, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(Crypto().EVP_MAC_fetch), exported("EVP_MAC_fetch"));
+
+    // SHA-1 is in the provider, MD5 is not.
+    auto digest_init = [](const EVP_MD* method) {
+        EVP_MD_CTX* context = Crypto().EVP_MD_CTX_create();
+        const int result = context ? Crypto().EVP_DigestInit(context, method) : -1;
+        if (context) Crypto().EVP_MD_CTX_destroy(context);
+        return result;
+    };
+    EXPECT_EQ(digest_init(Crypto().EVP_sha1()), 1);
+    EXPECT_EQ(digest_init(Crypto().EVP_md5()), 0);
+
+    // The library stays in the process (OpenSSL pins itself) with FIPS on: binding it again
+    // finds it already switched.
+    ASSERT_EQ(BindCryptoLibrary(nullptr), 0);
+    ExpectLinkedTable();
+    ASSERT_EQ(BindCryptoLibrary(library), 0);
+    EXPECT_TRUE(FipsMode());
+    EXPECT_EQ(digest_init(Crypto().EVP_md5()), 0);
+}
+#endif
 
 }  // namespace

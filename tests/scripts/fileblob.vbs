@@ -2,13 +2,6 @@
 ' read-only window, their errors with number, description and source, and a file-to-file Encrypt.
 ' Check and Finish come from include/checks.vbs, which the test build writes in front.
 
-Sub CheckError(label, number, description, source)
-    Check label & " number", Err.Number And &HFFFF&, number
-    Check label & " description", Err.Description, description
-    Check label & " source", Err.Source, source
-    Err.Clear
-End Sub
-
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 Dim temp : temp = fso.GetSpecialFolder(2)
 

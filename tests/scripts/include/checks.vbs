@@ -12,6 +12,15 @@ Sub Check(label, actual, expected)
     End If
 End Sub
 
+' The error that the last call raised (under On Error Resume Next), by its table code, English
+' message and source; then cleared.
+Sub CheckError(label, number, description, source)
+    Check label & " number", Err.Number And &HFFFF&, number
+    Check label & " description", Err.Description, description
+    Check label & " source", Err.Source, source
+    Err.Clear
+End Sub
+
 ' The last statement of a test. The host ends with status 0 and no message on a script error, so
 ' a test passes only when it gets here without failures and prints the marker line.
 Sub Finish()
