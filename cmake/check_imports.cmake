@@ -1,7 +1,7 @@
-# Fails unless every DLL that IMAGE imports is one of the Windows system DLLs listed here.
+# cmake -DIMAGE=<file> -DOBJDUMP=<objdump of its width> -DSYSTEM_DLLS=<a;b;...> -P check_imports.cmake
+# Fails unless every DLL that IMAGE imports is one of the Windows system DLLs SYSTEM_DLLS lists.
 cmake_policy(SET CMP0057 NEW)
-set(SYSTEM_DLLS ADVAPI32.dll GDI32.dll KERNEL32.dll msvcrt.dll SHELL32.dll USER32.dll COMCTL32.dll)
-execute_process(COMMAND x86_64-w64-mingw32-objdump -p "${IMAGE}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+execute_process(COMMAND "${OBJDUMP}" -p "${IMAGE}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${IMAGE}")
 endif()
