@@ -1,5 +1,6 @@
 // InflateChunk on a zlib stream cut into pieces, against zlib's own inflate of the whole input:
-// the same bytes, the end found at the same place, corrupt data refused by both.
+// the same bytes, the end found at the same place, corrupt data refused by both. Streams that
+// inflate to more than 256 KiB are compared no further than that, so that each run stays short.
 #include <zlib.h>
 
 #include "crypto/compression.h"
@@ -10,7 +11,7 @@ using namespace ombrix::fuzz;
 
 namespace {
 
-constexpr size_t kMaxOutput = 8u << 20;
+constexpr size_t kMaxOutput = 256u << 10;
 
 // zlib alone: Z_STREAM_END, Z_BUF_ERROR (input used up before the end) or the failure.
 int ZlibInflate(const Bytes& in, Bytes& out) {
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Bytes expected;
     const int zlib_result = ZlibInflate(stream, expected);
-    if (expected.size() > kMaxOutput) return 0;
+    const bool cut = expected.size() > kMaxOutput;
 
     CompressionStream inflater;
     FUZZ_CHECK(inflater.OpenInflate(CompressionFormat::kZlib) == Z_OK);
@@ -56,8 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t n = std::min(piece, stream.size() - at);
         result = inflater.InflateChunk(stream.data() + at, static_cast<uint32_t>(n), out);
         if (result != Z_BUF_ERROR && result != Z_OK) break;
+        if (out.Length() > kMaxOutput) break;
     }
     const Bytes ours = BufferBytes(out);
+    if (cut || ours.size() > kMaxOutput) {
+        // Ours goes past the limit only where zlib does; the bytes each has so far agree.
+        FUZZ_CHECK(cut);
+        const size_t common = std::min(ours.size(), expected.size());
+        FUZZ_CHECK(std::equal(ours.begin(), ours.begin() + common, expected.begin()));
+        return 0;
+    }
     if (result == Z_STREAM_END) {
         FUZZ_CHECK(zlib_result == Z_STREAM_END);
         FUZZ_CHECK(ours == expected);

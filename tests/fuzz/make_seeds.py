@@ -52,6 +52,12 @@ def ssh_string(b):
     return struct.pack(">I", len(b)) + b
 
 
+def der_element(tag, content):
+    n = len(content)
+    length = bytes([n]) if n < 0x80 else bytes([0x80 | ((n.bit_length() + 7) // 8)]) + n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag]) + length + content
+
+
 def mpint(n):
     if n == 0:
         return ssh_string(b"")
@@ -154,6 +160,36 @@ def main():
             answers.append(base64.b64encode(der))
         answers.append(b"MIIB")
         write(out, "timestamp_response", answers)
+
+        # RFC 3161 replies from openssl ts -reply, each behind the digest choice, imprint and
+        # nonce its query carried; and a rejection.
+        with open(os.path.join(work, "tsa.ext"), "w") as f:
+            f.write("extendedKeyUsage=critical,timeStamping\n")
+        stamp_cert = os.path.join(work, "stamp.pem")
+        run(openssl, "x509", "-in", cert, "-signkey", key, "-out", stamp_cert, "-extfile", os.path.join(work, "tsa.ext"))
+        with open(os.path.join(work, "serial"), "w") as f:
+            f.write("01\n")
+        config = os.path.join(work, "tsa.cnf")
+        with open(config, "w") as f:
+            f.write("[ tsa ]\ndefault_tsa = seed\n[ seed ]\nserial = %s\nsigner_cert = %s\nsigner_key = %s\n"
+                    "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha1, sha256, sha384, sha512\n"
+                    "ess_cert_id_alg = sha256\n" % (os.path.join(work, "serial"), stamp_cert, key))
+        digests = [("06052b0e03021a", 20), ("0609608648016503040201", 32), ("0609608648016503040202", 48),
+                   ("0609608648016503040203", 64)]
+        replies = []
+        for which, (oid, length) in enumerate(digests):
+            imprint = bytes(rng.randrange(256) for _ in range(length))
+            nonce = bytes([rng.randrange(1, 128)]) + bytes(rng.randrange(256) for _ in range(7))
+            algorithm = der_element(0x30, bytes.fromhex(oid) + b"\x05\x00")
+            query = der_element(0x30, der_element(0x02, b"\x01") + der_element(0x30, algorithm + der_element(0x04, imprint)) + der_element(0x02, nonce) +
+                        der_element(0x01, b"\xff"))
+            query_path = os.path.join(work, "query%d" % which)
+            with open(query_path, "wb") as f:
+                f.write(query)
+            reply = run(openssl, "ts", "-reply", "-config", config, "-queryfile", query_path)
+            replies.append(bytes([which]) + imprint + nonce + reply)
+        replies.append(bytes([1]) + bytes(40) + der_element(0x30, der_element(0x30, der_element(0x02, b"\x02"))))
+        write(out, "rfc3161_response", replies)
 
     cipher_seeds, round_trip_seeds = [], []
     for t in range(13):
