@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "binding/openssl_holders.h"
+#include "codesign/authenticode_content.h"
 #include "codesign/der_reader.h"
 #include "codesign/url.h"
 #include "crypto/random_source.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/buffer.h"
-#include "codesign/authenticode_content.h"
+#include "codesign/authenticode_digest.h"
 #include "codesign/http_exchange.h"
 
 struct pkcs7_st;  // the crypto library's PKCS7
