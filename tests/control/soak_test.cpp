@@ -200,8 +200,9 @@ struct Soak : ::testing::Test {
         const auto start = std::chrono::steady_clock::now();
         const auto end = start + std::chrono::seconds(seconds);
         std::vector<std::thread> threads;
-        // With FIPS puts: the operations whose results the stand-in library gives as well (Sign
-        // and Verify refuse the RSA key blob with 30005 in FIPS mode).
+        // With FIPS puts: the operations the stand-in library serves as well. It exports none of
+        // the binding's optional entries, RSA_set0_key among them, so in FIPS mode an RSA key
+        // cannot be set and Sign and Verify answer 30005.
         const int kinds = fips ? kSign : kOperations;
         for (unsigned i = 0; i < 6; ++i) threads.emplace_back([this, i, end, kinds] { Work(i % 2 == 0, 1000 + i, end, kinds); });
         long fips_puts = 0;
