@@ -223,6 +223,7 @@ public:
         SetErrorInfo(0, nullptr);
         Ptr<ITypeInfo> info;
         RETURN_IF_FAILED(com::TypeInfoOf<I>(info.GetAddressOf()));
+        RETURN_IF_FAILED(CheckArguments(info.Get(), id, flags, params, argument_error));
         DispatchArguments arguments(params);
         HRESULT hr = info->Invoke(static_cast<I*>(this), id, flags, arguments.Get(), result, exception, argument_error);
         // Scripts assign objects with Set (a put by reference); properties that take any VARIANT

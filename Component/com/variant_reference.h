@@ -35,4 +35,12 @@ private:
     VARIANTARG arguments_[kMaxRewritten];
 };
 
+// What the type library's Invoke would refuse only after it took references, refused before:
+// S_OK when the call may go on. Wine's Invoke keeps the interface it asked an object argument
+// for when a later argument then fails to convert, and it hands the arguments a property get does
+// not take to the default member of the object the get returned, calling through a null one.
+// The answers are those Invoke gives: DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH for a value that
+// is not an object where an interface is declared, E_NOINTERFACE for an object without it.
+HRESULT CheckArguments(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* params, UINT* argument_error);
+
 }  // namespace com
