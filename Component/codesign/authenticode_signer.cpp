@@ -23,15 +23,16 @@ constexpr uint8_t kStatementType[] = {0x30, 0x0C, 0x06, 0x0A, 0x2B, 0x06, 0x01, 
 // The RSA key flags of a store key: no check, external private key, sign-verify.
 constexpr int kStoreKeyFlags = 0x61;
 
-// The image digest fed from the hashed ranges, and the header checksum over the same bytes. The
-// two ranges left out (checksum and certificate-table entry) are 4 and 8 bytes long, so a byte's
-// place in this stream has the parity of its file offset, which is all the checksum needs.
+// The image digest fed from the hashed ranges, and (except for MD5 signatures, which keep a zero
+// checksum) the header checksum over the same bytes. The two ranges left out (checksum and
+// certificate-table entry) are 4 and 8 bytes long, so a byte's place in this stream has the
+// parity of its file offset, which is all the checksum needs.
 class ImageSink final : public ImageDigestSink {
 public:
-    explicit ImageSink(AuthenticodeDigest digest) : hash_(digest) {}
+    explicit ImageSink(AuthenticodeDigest digest) : hash_(digest), with_checksum_(digest != AuthenticodeDigest::kMd5) {}
     void Update(const uint8_t* bytes, uint32_t count) override {
         hash_.Update(bytes, count);
-        checksum_.Add(position_, bytes, count);
+        if (with_checksum_) checksum_.Add(position_, bytes, count);
         position_ += count;
     }
     bool Finish(Buffer& digest) { return hash_.Finish(digest); }
@@ -39,6 +40,7 @@ public:
 
 private:
     LibraryHash hash_;
+    const bool with_checksum_;
     PeChecksum checksum_;
     uint64_t position_ = 0;
 };
