@@ -54,13 +54,14 @@ void FillRequest(std::vector<uint8_t>& bytes, uint32_t number) {
 
 }  // namespace
 
-bool MeasureFileBlob() {
+std::wstring TemporaryFile(const wchar_t* prefix) {
     wchar_t directory[MAX_PATH];
     wchar_t path[MAX_PATH];
-    if (!GetTempPathW(MAX_PATH, directory) || !GetTempFileNameW(directory, L"bch", 0, path)) {
-        std::printf("bench fileblob error: no temporary file\n");
-        return true;
-    }
+    if (!GetTempPathW(MAX_PATH, directory) || !GetTempFileNameW(directory, prefix, 0, path)) return {};
+    return path;
+}
+
+ComPtr<IBlob> FileBlobOn(const std::wstring& path, bool auto_delete) {
     com::ComObject<ombrix::CFileBlob>* object = nullptr;
     ComPtr<IFileBlob> file;
     ComPtr<IBlob> blob;
@@ -68,12 +69,24 @@ bool MeasureFileBlob() {
         object->QueryInterface(IID_IFileBlob, reinterpret_cast<void**>(file.GetAddressOf()));
         object->Release();
     }
-    if (!file || FAILED(file->put_Filename(com::Bstr(path).Get())) || FAILED(file.As(&blob))) {
+    if (!file || FAILED(file->put_Filename(com::Bstr(path.c_str()).Get())) || FAILED(file.As(&blob))) return nullptr;
+    if (auto_delete) file->put_AutoDelete(VARIANT_TRUE);
+    return blob;
+}
+
+bool MeasureFileBlob() {
+    const std::wstring name = TemporaryFile(L"bch");
+    if (name.empty()) {
+        std::printf("bench fileblob error: no temporary file\n");
+        return true;
+    }
+    const wchar_t* path = name.c_str();
+    const ComPtr<IBlob> blob = FileBlobOn(name, true);
+    if (!blob) {
         std::printf("bench fileblob error: cannot open the file blob\n");
         DeleteFileW(path);
         return true;
     }
-    file->put_AutoDelete(VARIANT_TRUE);
 
     std::vector<uint8_t> pattern(kRequest);
     FillRequest(pattern, 7);

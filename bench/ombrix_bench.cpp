@@ -1,6 +1,7 @@
-// Throughput of the control's Encrypt and Decrypt on in-memory blobs, measured side by side with
-// OpenSSL's EVP interface and zlib on the same 64 MiB of random data, then the file blob against
-// plain file calls. Prints one line per row,
+// Throughput of the control's Encrypt and Decrypt, measured side by side with OpenSSL's EVP
+// interface and zlib: first AES from a 1 GiB file blob into another against a plain file loop
+// (with how much the peak working set grew meanwhile), then on in-memory blobs on the same 64 MiB
+// of random data, then the file blob against plain file calls. Prints one line per row,
 //   bench <row> ombrix=<MB/s> reference=<MB/s> ratio=<ombrix/reference>
 // then the peak working set of the process. Each side runs up to three times; the best run counts.
 #include <windows.h>
@@ -52,6 +53,9 @@ const Row kRows[] = {
     {"aes128-cbc-decrypt", AES, CBC, NoCompression, Direction::Decrypt, bench::Cipher("AES-128-CBC")},
     {"aes256-ecb-encrypt", AES256, ECB, NoCompression, Direction::Encrypt, bench::Cipher("AES-256-ECB")},
     {"3des-cbc-encrypt", TripleDES, CBC, NoCompression, Direction::Encrypt, bench::Cipher("DES-EDE3-CBC")},
+    {"bf-cbc-encrypt", Blowfish, CBC, NoCompression, Direction::Encrypt, bench::Cipher("BF-CBC")},
+    {"cast5-cbc-encrypt", Cast, CBC, NoCompression, Direction::Encrypt, bench::CipherAlike("CAST5-CBC")},
+    {"rc2-cbc-encrypt", RC2, CBC, NoCompression, Direction::Encrypt, bench::CipherAlike("RC2-CBC")},
     {"rc4-encrypt", RC4, ECB, NoCompression, Direction::Encrypt, bench::Cipher("RC4")},
     {"none-zlib9-encrypt", None, ECB, ZlibCompression, Direction::Encrypt, bench::Zlib(9)},
     {"sha256-digest", SHA256, ECB, NoCompression, Direction::Digest, bench::Digest("SHA256")},
@@ -317,6 +321,84 @@ bool MeasureRow(IOmbrix* control, const Row& row, IBlob* input_blob, std::span<c
     return restored;
 }
 
+uint64_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
+// Whether two files hold the same bytes.
+bool SameFiles(const std::wstring& a, const std::wstring& b) {
+    HANDLE first = CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE second = CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool same = first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE;
+    Bytes x(kReadPiece), y(kReadPiece);
+    while (same) {
+        DWORD got_x = 0, got_y = 0;
+        same = ReadFile(first, x.data(), kReadPiece, &got_x, nullptr) && ReadFile(second, y.data(), kReadPiece, &got_y, nullptr) &&
+               got_x == got_y && std::memcmp(x.data(), y.data(), got_x) == 0;
+        if (got_x == 0) break;
+    }
+    if (first != INVALID_HANDLE_VALUE) CloseHandle(first);
+    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    return same;
+}
+
+// AES-128-CBC from a 1 GiB file blob into another, against ReadFile, EVP and WriteFile with the
+// control's chunk size; then how much the peak working set grew during the row. False when the
+// two outputs differ.
+bool MeasureFileCipher(IOmbrix* control) {
+    constexpr size_t kFileSize = size_t{1} << 30;
+    constexpr size_t kChunk = 128000;  // the control's read and write size
+    const Row row{"fileblob-aes-1gib", AES, CBC, NoCompression, Direction::Encrypt, bench::Cipher("AES-128-CBC")};
+    const uint64_t peak_before = PeakWorkingSet();
+    const std::wstring input_path = bench::TemporaryFile(L"bin"), output_path = bench::TemporaryFile(L"bou"),
+                      reference_path = bench::TemporaryFile(L"bre");
+    bool same = true;
+    [&] {
+        if (input_path.empty() || output_path.empty() || reference_path.empty()) return PrintError(row, "no temporary file");
+        HANDLE file = CreateFileW(input_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const Bytes pattern = RandomBytes(kChunk * 8, 0xf11e);
+        bool written = file != INVALID_HANDLE_VALUE;
+        for (size_t offset = 0; written && offset < kFileSize; offset += pattern.size()) {
+            const DWORD n = static_cast<DWORD>(std::min(pattern.size(), kFileSize - offset));
+            DWORD done = 0;
+            written = WriteFile(file, pattern.data(), n, &done, nullptr) && done == n;
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!written) return PrintError(row, "cannot write the input file");
+
+        Bytes key, iv;
+        const HRESULT configured = Configure(control, row, key, iv);
+        if (FAILED(configured)) return PrintError(row, "settings: " + Describe(configured));
+        const ComPtr<IBlob> input = bench::FileBlobOn(input_path, false), output = bench::FileBlobOn(output_path, false);
+        if (!input || !output) return PrintError(row, "cannot open the file blobs");
+        const Timing ombrix = Repeat([&](double& seconds, std::string& error) {
+            return ControlRun(control, Direction::Encrypt, iv, input.Get(), output.Get(), seconds, error);
+        });
+        if (!ombrix.ok) return PrintError(row, ombrix.error);
+        const Timing reference = Repeat([&](double& seconds, std::string& error) {
+            const bench::RunResult result =
+                bench::RunFileCipher(row.reference.cipher, key, iv, input_path.c_str(), reference_path.c_str(), kChunk);
+            seconds = result.seconds;
+            if (!result.ok) error = "reference: " + result.error;
+            return result.ok;
+        });
+        if (!reference.ok) return PrintError(row, reference.error);
+        const double size = static_cast<double>(kFileSize) / 1e6;
+        std::printf("bench %s ombrix=%.2f reference=%.2f ratio=%.3f\n", row.name, size / ombrix.best, size / reference.best,
+                    reference.best / ombrix.best);
+        std::printf("bench memory %s MiB=%llu\n", row.name,
+                    static_cast<unsigned long long>((PeakWorkingSet() - peak_before + (1u << 19)) >> 20));
+        std::fflush(stdout);
+        same = SameFiles(output_path, reference_path);
+        if (!same) PrintError(row, "the control's output file differs from the reference's");
+    }();
+    for (const std::wstring& path : {input_path, output_path, reference_path})
+        if (!path.empty()) DeleteFileW(path.c_str());
+    return same;
+}
+
 int Run() {
     com::ComObject<ombrix::COmbrix>* object = nullptr;
     if (FAILED(com::ComObject<ombrix::COmbrix>::CreateInstance(&object))) {
@@ -327,6 +409,9 @@ int Run() {
     object->QueryInterface(IID_IOmbrix, reinterpret_cast<void**>(control.GetAddressOf()));
     object->Release();
 
+    // First, while the process is small: its memory line is the growth of the peak.
+    bool all_restored = MeasureFileCipher(control.Get());
+
     const Bytes data = RandomBytes(kDataSize, 0x0bb1e5);
     ComPtr<IBlob> input = NewBlob();
     const HRESULT filled = input ? WriteBytes(input.Get(), data) : E_OUTOFMEMORY;
@@ -335,7 +420,6 @@ int Run() {
         return 2;
     }
 
-    bool all_restored = true;
     Encrypted encrypted;
     for (const Row& row : kRows) {
         if (!MeasureRow(control.Get(), row, input.Get(), data, encrypted)) all_restored = false;
@@ -343,11 +427,8 @@ int Run() {
     encrypted = {};
     if (!bench::MeasureFileBlob()) all_restored = false;
 
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
-        std::printf("bench peak-working-set MiB=%llu\n",
-                    static_cast<unsigned long long>((counters.PeakWorkingSetSize + (1u << 19)) >> 20));
+    if (const uint64_t peak = PeakWorkingSet()) {
+        std::printf("bench peak-working-set MiB=%llu\n", static_cast<unsigned long long>((peak + (1u << 19)) >> 20));
     } else {
         std::printf("bench peak-working-set error: GetProcessMemoryInfo failed (%lu)\n", GetLastError());
     }

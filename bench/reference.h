@@ -17,9 +17,13 @@ struct Reference {
     Kind kind;
     const char* cipher;  // OpenSSL cipher or digest name (Cipher, Digest, Hmac)
     int level;           // compression level (Zlib)
+    bool same_output = true;  // false: the same algorithm with another word order or key setup
 };
 
 constexpr Reference Cipher(const char* name) { return {Reference::Kind::Cipher, name, 0}; }
+// The library's cipher of the same kind and speed whose bytes differ from the control's (CAST-128
+// on big-endian words, RC2 with its full effective key length).
+constexpr Reference CipherAlike(const char* name) { return {Reference::Kind::Cipher, name, 0, false}; }
 constexpr Reference Zlib(int level) { return {Reference::Kind::Zlib, nullptr, level}; }
 constexpr Reference Digest(const char* name) { return {Reference::Kind::Digest, name, 0}; }
 constexpr Reference Hmac(const char* name) { return {Reference::Kind::Hmac, name, 0}; }
@@ -45,5 +49,10 @@ struct RunResult {
 RunResult RunReference(const Reference& reference, bool decrypt, std::span<const uint8_t> key,
                        std::span<const uint8_t> iv, std::span<const uint8_t> input, size_t plain_size,
                        std::vector<uint8_t>& output);
+
+// The reference for a file-to-file encryption: ReadFile, one EVP update and WriteFile per
+// `buffer_size` bytes from `from` into `to` (created anew), padding off.
+RunResult RunFileCipher(const char* name, std::span<const uint8_t> key, std::span<const uint8_t> iv, const wchar_t* from,
+                        const wchar_t* to, size_t buffer_size);
 
 }  // namespace bench

@@ -48,6 +48,24 @@ public:
         position = std::min<size_t>(position, data.size());
         return Status::Ok();
     }
+    // With `views`, the port also lends its bytes as a memory blob does; a commit counts as a write.
+    const uint8_t* ReadView(uint32_t count, uint32_t* available) override {
+        *available = views ? static_cast<uint32_t>(std::min<size_t>(count, data.size() - position)) : 0;
+        return views ? data.data() + position : nullptr;
+    }
+    void ReadAdvance(uint32_t count) override {
+        position += count;
+        delivered += count;
+    }
+    uint8_t* WriteSpace(uint32_t count) override {
+        space.assign(count, 0xEE);
+        return views ? space.data() : nullptr;
+    }
+    void WriteCommit(uint32_t count) override { Write(space.data(), count); }
+    void Unwrite(uint32_t count) override {
+        data.resize(data.size() - count);
+        position = std::min<size_t>(position, data.size());
+    }
 
     Bytes data;
     size_t position = 0;
@@ -56,6 +74,8 @@ public:
     size_t fail_reads_after = SIZE_MAX;
     bool fail_writes = false;
     std::vector<uint32_t> writes;
+    bool views = false;
+    Bytes space;
 };
 
 }  // namespace ombrix::testing_blobs

@@ -216,6 +216,25 @@ void CMemBlob::ReserveForWrites(uint32_t count) {
     if (storage_.AppendSpace(count)) storage_.ConsumeEnd(count);
 }
 
+// Reads consume the content window from its front and writes append to its end, as Read and
+// Write do; WriteSpace may move the array, so a view is taken after it, never before.
+const uint8_t* CMemBlob::ReadView(uint32_t count, uint32_t* available) {
+    *available = std::min(count, storage_.Length());
+    return storage_.Data();
+}
+
+void CMemBlob::ReadAdvance(uint32_t count) { storage_.Consume(std::min(count, storage_.Length())); }
+
+uint8_t* CMemBlob::WriteSpace(uint32_t count) {
+    uint8_t* space = storage_.AppendSpace(count);
+    if (space) storage_.ConsumeEnd(count);
+    return space;
+}
+
+void CMemBlob::WriteCommit(uint32_t count) { storage_.SetEndOffset(storage_.EndOffset() + count); }
+
+void CMemBlob::Unwrite(uint32_t count) { storage_.ConsumeEnd(std::min(count, storage_.Length())); }
+
 // Positions count from the start of the storage array. An absolute position outside the
 // content window is refused, since the bytes there are not the blob's.
 STDMETHODIMP CMemBlob::Seek(LONG offset, LONG origin, LONG* new_position) try {

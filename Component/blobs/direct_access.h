@@ -23,6 +23,13 @@ struct IBlobDirectAccess : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE WriteFrom(const uint8_t* bytes, uint32_t count) = 0;
     // Makes room for `count` more bytes at the end; a hint only, failure is not an error.
     virtual void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) = 0;
+    // The storage itself, for passes that work in place (the engine's ReadView, ReadAdvance,
+    // WriteSpace, WriteCommit and Unwrite).
+    virtual const uint8_t* STDMETHODCALLTYPE ReadView(uint32_t count, uint32_t* available) = 0;
+    virtual void STDMETHODCALLTYPE ReadAdvance(uint32_t count) = 0;
+    virtual uint8_t* STDMETHODCALLTYPE WriteSpace(uint32_t count) = 0;
+    virtual void STDMETHODCALLTYPE WriteCommit(uint32_t count) = 0;
+    virtual void STDMETHODCALLTYPE Unwrite(uint32_t count) = 0;
 };
 
 }  // namespace ombrix

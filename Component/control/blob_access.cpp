@@ -72,6 +72,25 @@ void ComBlobPort::ExpectWrites(uint64_t additional) {
     if (direct_ && additional < (uint64_t{1} << 31)) direct_->ReserveForWrites(static_cast<uint32_t>(additional));
 }
 
+const uint8_t* ComBlobPort::ReadView(uint32_t count, uint32_t* available) {
+    *available = 0;
+    return direct_ ? direct_->ReadView(count, available) : nullptr;
+}
+
+void ComBlobPort::ReadAdvance(uint32_t count) {
+    if (direct_) direct_->ReadAdvance(count);
+}
+
+uint8_t* ComBlobPort::WriteSpace(uint32_t count) { return direct_ ? direct_->WriteSpace(count) : nullptr; }
+
+void ComBlobPort::WriteCommit(uint32_t count) {
+    if (direct_) direct_->WriteCommit(count);
+}
+
+void ComBlobPort::Unwrite(uint32_t count) {
+    if (direct_) direct_->Unwrite(count);
+}
+
 Status ComBlobPort::SetSize(uint64_t size) {
     if (blob64_) return Outcome(blob64_->SetSize64(static_cast<LONG>(size >> 32), static_cast<LONG>(static_cast<uint32_t>(size))));
     return Outcome(blob_->SetSize(static_cast<LONG>(static_cast<uint32_t>(size))));

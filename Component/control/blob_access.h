@@ -22,6 +22,11 @@ public:
     Status Seek(int64_t offset, int32_t origin, uint64_t* position) override;
     Status SetSize(uint64_t size) override;
     void ExpectWrites(uint64_t additional) override;
+    const uint8_t* ReadView(uint32_t count, uint32_t* available) override;
+    void ReadAdvance(uint32_t count) override;
+    uint8_t* WriteSpace(uint32_t count) override;
+    void WriteCommit(uint32_t count) override;
+    void Unwrite(uint32_t count) override;
 
 private:
     com::Ptr<IBlob> blob_;

@@ -43,16 +43,26 @@ Status COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, 
     while (count < end && result == kErrNone) {
         staged.Clear();
         const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(end - count, cryptSYMMETRIC::kChunk));
-        if (!input.Read(want, staged).IsOk()) {
-            result = kErrReadBlobFailed;
-            break;
+        // A blob in memory is read in place, unless events may run handlers that change it
+        // while its bytes are being fed.
+        uint32_t length = 0;
+        const uint8_t* bytes = fire_events_ ? nullptr : input.ReadView(want, &length);
+        if (bytes) {
+            input.ReadAdvance(length);
+        } else {
+            if (!input.Read(want, staged).IsOk()) {
+                result = kErrReadBlobFailed;
+                break;
+            }
+            if (staged.Length() > want) staged.ConsumeEnd(staged.Length() - want);
+            bytes = staged.Data();
+            length = staged.Length();
         }
-        if (staged.Length() == 0) break;  // the blob ended before its measured size
-        if (staged.Length() > want) staged.ConsumeEnd(staged.Length() - want);
-        while (staged.Length()) {
-            const uint32_t piece = std::min(staged.Length(), kDigestPiece);
-            update(staged.Data(), piece);
-            staged.Consume(piece);
+        if (length == 0) break;  // the blob ended before its measured size
+        for (uint32_t done = 0; done < length;) {
+            const uint32_t piece = std::min(length - done, kDigestPiece);
+            update(bytes + done, piece);
+            done += piece;
             count += piece;
             if (fire_events_ && count < end && !FireProgress(count, end)) return Status::Code(kErrAborted);
             if (abort_request_) {

@@ -1,5 +1,6 @@
 // Encrypt and Decrypt: the checks, key and algorithm set-up, the optimized header and the
 // events around the streaming passes of the algorithm object.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -54,6 +55,17 @@ public:
     Status Seek(int64_t offset, int32_t origin, uint64_t* position) override { return inner_.Seek(offset, origin, position); }
     Status SetSize(uint64_t size) override { return inner_.SetSize(size); }
     void ExpectWrites(uint64_t additional) override { inner_.ExpectWrites(additional); }
+    const uint8_t* ReadView(uint32_t count, uint32_t* available) override { return inner_.ReadView(count, available); }
+    void ReadAdvance(uint32_t count) override { inner_.ReadAdvance(count); }
+    uint8_t* WriteSpace(uint32_t count) override { return inner_.WriteSpace(count); }
+    void WriteCommit(uint32_t count) override {
+        inner_.WriteCommit(count);
+        written_ += count;
+    }
+    void Unwrite(uint32_t count) override {
+        inner_.Unwrite(count);
+        written_ -= std::min<uint64_t>(count, written_);
+    }
     uint64_t Written() const { return written_; }
 
 private:

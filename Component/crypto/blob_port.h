@@ -33,6 +33,26 @@ public:
     // A hint that about `additional` more bytes are coming, so that a blob in memory can make
     // room once instead of growing step by step. Changes nothing a caller can see.
     virtual void ExpectWrites(uint64_t additional) {}
+
+    // Borrowed access, offered by a blob whose bytes live in this process (the memory blob), so
+    // that a pass works on the blob's own storage instead of copies. A pointer handed out stays
+    // valid only until the next call on this port or on the blob, so it is asked for anew each
+    // time and never kept across an event.
+    //
+    // Up to `count` bytes from the current position, `available` of them; null when the blob
+    // offers no view (then Read is the way).
+    virtual const uint8_t* ReadView(uint32_t count, uint32_t* available) {
+        *available = 0;
+        return nullptr;
+    }
+    // Moves the position past `count` bytes of the last view.
+    virtual void ReadAdvance(uint32_t count) {}
+    // Room for `count` bytes where the next write goes; null when the blob offers none. Nothing
+    // is written until WriteCommit keeps the first `count` bytes of it.
+    virtual uint8_t* WriteSpace(uint32_t count) { return nullptr; }
+    virtual void WriteCommit(uint32_t count) {}
+    // Takes back the last `count` bytes written, where the blob offers write space.
+    virtual void Unwrite(uint32_t count) {}
 };
 
 // The size of the blob into *size; the blob is left at its start. False when a seek fails.

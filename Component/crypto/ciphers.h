@@ -40,12 +40,17 @@ public:
     void Reset();
 
 private:
+    bool Update(evp_cipher_ctx_st* context, const uint8_t* in, uint8_t* out, size_t blocks);
+
     std::shared_ptr<const CryptoBinding> crypto_;
     Algorithm algorithm_ = Algorithm::kAes;
     uint32_t block_size_ = 0;
     SecureBytes key_;
+    // Owned, freed through `crypto_`: ECB made with the key, CBC at the first run.
     evp_cipher_ctx_st* encrypt_ = nullptr;
     evp_cipher_ctx_st* decrypt_ = nullptr;
+    evp_cipher_ctx_st* cbc_encrypt_ = nullptr;
+    evp_cipher_ctx_st* cbc_decrypt_ = nullptr;
 };
 
 class cryptDES : public cryptSYMMETRIC {
@@ -98,6 +103,7 @@ private:
     SecureBytes decrypt_schedule_;
     SecureBytes key_;  // the key bytes in use, for the EVP contexts of the runs
     bool evp_allowed_ = true;
+    EvpBlockCipher runs_;  // outside FIPS mode: the runs, keyed at the first
     EvpBlockCipher fips_;  // keyed only in FIPS mode
 };
 
@@ -130,6 +136,8 @@ public:
     int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
     int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
     int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
 };
 
 // RC2 with an effective key length of 8 bits.
@@ -139,6 +147,8 @@ public:
     int32_t ScheduleKey(const uint8_t* key, uint32_t length) override;
     int32_t EncryptBlock(const uint8_t* in, uint8_t* out) override;
     int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
+    bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+    bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
 };
 
 // RC4 as a cipher with one-byte blocks; the key stream runs on for the life of the object.

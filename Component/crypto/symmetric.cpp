@@ -117,6 +117,65 @@ Status FinishEvents(EventControl* events, bool& gone, uint64_t total, Status res
     return result;
 }
 
+// The passes' direct lane: runs of whole blocks taken from the input blob's storage and written
+// into the output blob's (ReadView and WriteSpace), used while both blobs offer them. Output
+// written this way since the last flush is counted, so that the flushes fall where the staged
+// way puts them and a failed pass can take those bytes back, as the staged way never writes
+// them.
+class DirectLane {
+public:
+    struct Span {
+        const uint8_t* in = nullptr;
+        uint8_t* out = nullptr;
+        size_t blocks = 0;
+    };
+
+    bool Allowed() const { return allowed_; }
+    // The lane is left for the rest of the pass (a blob without views, a cipher without runs).
+    bool Stop() {
+        allowed_ = false;
+        return false;
+    }
+    uint32_t Unflushed() const { return unflushed_; }
+    void Flushed() { unflushed_ = 0; }
+
+    // Up to `limit` blocks of `block` bytes, fewer when the chunk fills earlier; 0 when a run
+    // would not be worth it (fewer than two blocks).
+    size_t Blocks(uint64_t limit, uint32_t block) const {
+        const uint32_t room = cryptSYMMETRIC::kChunk - std::min(unflushed_, cryptSYMMETRIC::kChunk);
+        const uint64_t blocks = std::min<uint64_t>(limit, (room + block - 1) / block);
+        return blocks >= 2 ? static_cast<size_t>(blocks) : 0;
+    }
+
+    // The output's room first: making it may move a memory blob's array, which would invalidate
+    // a view of the same blob taken before. A span with no input when either blob has none.
+    Span Take(BlobPort& input, BlobPort& output, size_t blocks, uint32_t block) {
+        if (blocks == 0) return {};
+        uint32_t bytes = static_cast<uint32_t>(blocks * block);
+        uint8_t* out = output.WriteSpace(bytes);
+        uint32_t available = 0;
+        const uint8_t* in = out ? input.ReadView(bytes, &available) : nullptr;
+        if (!in || available / block < 2) return {};
+        return {in, out, std::min<size_t>(blocks, available / block)};
+    }
+
+    void Commit(BlobPort& input, BlobPort& output, const Span& span, uint32_t block) {
+        const uint32_t bytes = static_cast<uint32_t>(span.blocks * block);
+        output.WriteCommit(bytes);
+        input.ReadAdvance(bytes);
+        unflushed_ += bytes;
+    }
+
+    void TakeBack(BlobPort& output) {
+        if (unflushed_) output.Unwrite(unflushed_);
+        unflushed_ = 0;
+    }
+
+private:
+    bool allowed_ = true;
+    uint32_t unflushed_ = 0;
+};
+
 }  // namespace
 
 // ---- encryption --------------------------------------------------------------------------------
@@ -149,6 +208,7 @@ public:
         Status result = Loop();
         if (cipher_.compression_.IsOpen()) cipher_.compression_.End();
         if (result.IsOk() && accumulator_.Length()) result = WriteAll(output_, accumulator_);
+        if (!result.IsOk()) direct_.TakeBack(output_);
         return FinishEvents(events_, cipher_.event_control_gone_, total_, result);
     }
 
@@ -164,6 +224,12 @@ private:
 
         Status result;
         while ((staged_.Length() > 0 || remaining_ > 0) && result.IsOk()) {
+            if (DirectRun()) {
+                // As after a staged run: the run's last block counts once the flush is done.
+                result = FlushIfFull();
+                progress_ += DataLength();
+                continue;
+            }
             const uint32_t data_length = DataLength();
             if (need_more_ || staged_.Length() == 0 || (remaining_ > 0 && remaining_ < data_length)) {
                 result = Refill();
@@ -303,6 +369,27 @@ private:
         return true;
     }
 
+    // Whole blocks from the input blob's storage straight into the output blob's, where both
+    // offer it: the same blocks, flushes and progress as the staged way, without its copies. Like
+    // a staged run it leaves the input's last block (which may need padding) and stops at the
+    // block that fills the chunk.
+    bool DirectRun() {
+        const uint32_t d = DataLength();
+        const int32_t mode = owner_.CipherMode();
+        if (!direct_.Allowed() || staged_.Length() != 0 || accumulator_.Length() != 0 || compression_ != at::kNoCompression ||
+            !cipher_.HasKeySchedule() || reserve_ != 0 || d == 0 || static_cast<uint32_t>(cipher_.working_length_) != d ||
+            (mode != at::kModeECB && mode != at::kModeCBC) || remaining_ <= d)
+            return false;
+        uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
+        const size_t blocks = direct_.Blocks((remaining_ - 1) / d, d);
+        const DirectLane::Span span = iv ? direct_.Take(input_, output_, blocks, d) : DirectLane::Span{};
+        if (!span.in || !cipher_.EncryptRun(span.in, span.out, span.blocks, mode == at::kModeCBC, iv)) return direct_.Stop();
+        direct_.Commit(input_, output_, span, d);
+        remaining_ -= span.blocks * d;
+        progress_ += (span.blocks - 1) * d;
+        return true;
+    }
+
     Status OneBlock(uint32_t n, uint32_t d, int32_t mode, uint8_t* iv) {
         uint8_t* block = block_.Data();
         uint8_t* out = cipher_output_.Data();
@@ -340,7 +427,8 @@ private:
     }
 
     Status FlushIfFull() {
-        if (accumulator_.Length() < cryptSYMMETRIC::kChunk) return Status::Ok();
+        if (accumulator_.Length() + direct_.Unflushed() < cryptSYMMETRIC::kChunk) return Status::Ok();
+        direct_.Flushed();
         const Status result = WriteAll(output_, accumulator_);
         return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, progress_, total_);
     }
@@ -364,6 +452,7 @@ private:
     uLong gzip_crc_ = crc32(0, Z_NULL, 0);
     uint32_t gzip_count_ = 0;
     Status run_result_;
+    DirectLane direct_;
 
     SecureBytes block_;
     SecureBytes cipher_output_;
@@ -417,6 +506,7 @@ public:
         if (padding_ == at::kPadPKCS7) accumulator_.ConsumeEnd(std::min(pad_, accumulator_.Length()));
         if (result.IsOk() && accumulator_.Length()) result = Flush();
         if (result.IsOk() && compressed_fed_ && !CompressedDataEnded()) result = Status::Code(kErrDecompressFailed);
+        if (!result.IsOk()) direct_.TakeBack(output_);
         cipher_.compression_.End();
         return FinishEvents(events_, cipher_.event_control_gone_, total_, result);
     }
@@ -428,6 +518,12 @@ private:
         Status result;
         while (remaining > 0 && result.IsOk() && processed < limit) {
             uint32_t c = piece_;
+            if (const size_t run = DirectRun(block, remaining, limit - processed)) {
+                if (direct_.Unflushed() >= cryptSYMMETRIC::kChunk) result = FlushAndReport(processed + (run - 1) * block);
+                remaining -= run * block;
+                processed += run * block;
+                continue;
+            }
             if (const size_t run = RunLength(block, remaining, limit - processed)) {
                 result = DecryptRun(run);
                 if (result.IsOk() && accumulator_.Length() >= cryptSYMMETRIC::kChunk) result = FlushAndReport(processed + (run - 1) * block);
@@ -465,7 +561,7 @@ private:
             cipher_.working_length_ = static_cast<int32_t>(c);
             result = DecryptPiece(c, remaining);
             // The last piece is never passed on before the padding is removed.
-            if (result.IsOk() && !(last && padding_ == at::kPadPKCS7) && accumulator_.Length() >= cryptSYMMETRIC::kChunk)
+            if (result.IsOk() && !(last && padding_ == at::kPadPKCS7) && accumulator_.Length() + direct_.Unflushed() >= cryptSYMMETRIC::kChunk)
                 result = FlushAndReport(processed);
             remaining -= std::min<uint64_t>(c, remaining);
             processed += c;
@@ -500,6 +596,24 @@ private:
         run = std::min<uint64_t>(run, (before_limit - 1) / block);
         run = std::min<size_t>(run, (room + block - 1) / block);
         return run >= 2 ? run : 0;
+    }
+
+    // Whole blocks from the input blob's storage straight into the output blob's, where both
+    // offer it; the blocks, flushes and progress of RunLength's runs without their copies.
+    size_t DirectRun(uint32_t block, uint64_t remaining, uint64_t before_limit) {
+        const int32_t mode = owner_.CipherMode();
+        if (!direct_.Allowed() || staged_.Length() != 0 || accumulator_.Length() != 0 || compression_ != at::kNoCompression ||
+            block == 0 || reserve_ != 0 || piece_ != block || !cipher_.HasKeySchedule() ||
+            (mode != at::kModeECB && mode != at::kModeCBC))
+            return 0;
+        const size_t blocks = direct_.Blocks(std::min<uint64_t>((remaining - 1) / block, (before_limit - 1) / block), block);
+        uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
+        const DirectLane::Span span = iv ? direct_.Take(input_, output_, blocks, block) : DirectLane::Span{};
+        cipher_.working_length_ = static_cast<int32_t>(block);
+        if (!span.in || !cipher_.DecryptRun(span.in, span.out, span.blocks, mode == at::kModeCBC, iv)) return direct_.Stop();
+        if (padding_ == at::kPadPKCS7) pad_ = PadValue(span.out + (span.blocks - 1) * block, block, block);
+        direct_.Commit(input_, output_, span, block);
+        return span.blocks;
     }
 
     Status DecryptRun(size_t run) {
@@ -602,6 +716,7 @@ private:
     }
 
     Status FlushAndReport(uint64_t position) {
+        direct_.Flushed();
         const Status result = Flush();
         return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, position, total_);
     }
@@ -666,6 +781,7 @@ private:
     uint32_t pad_ = 0;
     bool compressed_fed_ = false;
     bool zlib_ended_ = false;
+    DirectLane direct_;
 
     SecureBytes input_block_;
     SecureBytes saved_;
