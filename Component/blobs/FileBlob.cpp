@@ -344,47 +344,56 @@ STDMETHODIMP CFileBlob::ToInt(LONG* value) try {
 
 // IBlob -------------------------------------------------------------------------------------
 
+// How many of `count` bytes a read may take from the position: all, unless a window or a large
+// request needs the position and size first. 0 or the system's error code.
+int32_t CFileBlob::ReadableCount(int64_t* count) const {
+    // A modest request without a window is simply read and cut to what arrived; only a large
+    // request or a window needs the position and the size first.
+    if (!window_set_ && *count <= static_cast<int64_t>(kDirectChunk)) return kErrNone;
+    int64_t position = 0, size = 0;
+    if (!Position(&position) || !FileSize(&size)) return static_cast<int32_t>(GetLastError());
+    // Reads stay inside the window: a position before it starts at its first byte.
+    if (position < WindowBegin()) {
+        position = WindowBegin();
+        if (!MoveTo(position)) return static_cast<int32_t>(GetLastError());
+    }
+    const int64_t end = std::min(size, WindowEnd());
+    *count = std::max<int64_t>(0, std::min<int64_t>(*count, end - position));
+    return kErrNone;
+}
+
+// Reads up to `count` bytes into `data` from the position; `filled` receives how many arrived
+// (fewer at the end). 0 or the system's error code, with `data` wiped.
+int32_t CFileBlob::ReadInto(uint8_t* data, uint64_t count, uint64_t* filled) const {
+    *filled = 0;
+    while (*filled < count) {
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count - *filled, kDirectChunk));
+        DWORD got = 0;
+        if (!ReadFile(file_.Get(), data + *filled, want, &got, nullptr)) {
+            const DWORD error = GetLastError();
+            SecureZero(data, count);
+            *filled = 0;
+            return static_cast<int32_t>(error);
+        }
+        if (got == 0 || got > want) break;
+        *filled += got;
+    }
+    return kErrNone;
+}
+
 STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) try {
     if (!data_array) return Error(E_POINTER);
     if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
     int64_t count = std::max<LONG>(read_count, 0);
-    // A modest request without a window is simply read and the array cut to what arrived; only
-    // a large request or a window needs the position and the size first.
-    if (window_set_ || count > kDirectChunk) {
-        int64_t position = 0, size = 0;
-        if (!Position(&position) || !FileSize(&size)) return Error(static_cast<int32_t>(GetLastError()));
-        // Reads stay inside the window: a position before it starts at its first byte.
-        if (position < WindowBegin()) {
-            position = WindowBegin();
-            if (!MoveTo(position)) return Error(static_cast<int32_t>(GetLastError()));
-        }
-        const int64_t end = std::min(size, WindowEnd());
-        count = std::max<int64_t>(0, std::min<int64_t>(count, end - position));
-    }
+    if (const int32_t error = ReadableCount(&count)) return Error(error);
     SAFEARRAYBOUND full{static_cast<ULONG>(count), 1};
     com::SafeArray array(SafeArrayCreate(VT_UI1, 1, &full));
     if (!array.Get()) return E_FAIL;
     uint64_t filled = 0;
     {
-        uint8_t* data = nullptr;
-        if (FAILED(SafeArrayAccessData(array.Get(), reinterpret_cast<void**>(&data)))) return E_FAIL;
-        DWORD error = 0;
-        while (filled < static_cast<uint64_t>(count)) {
-            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(count - filled, kDirectChunk));
-            DWORD got = 0;
-            if (!ReadFile(file_.Get(), data + filled, want, &got, nullptr)) {
-                error = GetLastError();
-                break;
-            }
-            if (got == 0 || got > want) break;
-            filled += got;
-        }
-        if (error) {
-            SecureZero(data, static_cast<uint64_t>(count));
-            SafeArrayUnaccessData(array.Get());
-            return Error(static_cast<int32_t>(error));
-        }
-        SafeArrayUnaccessData(array.Get());
+        com::SafeArrayAccess access(array.Get());
+        if (!access.Ok()) return E_FAIL;
+        if (const int32_t error = ReadInto(access.Data(), static_cast<uint64_t>(count), &filled)) return Error(error);
     }
     // The end came sooner (or the file shrank underneath): hand out only the bytes read.
     if (filled < static_cast<uint64_t>(count)) {
@@ -394,6 +403,43 @@ STDMETHODIMP CFileBlob::Read(LONG read_count, SAFEARRAY** data_array) try {
     *data_array = array.Detach();
     return S_OK;
 } COM_CATCH
+
+// The module's own passes read into their buffers and write from them without arrays, with the
+// checks and results of Read and Write.
+STDMETHODIMP CFileBlob::ReadInto(uint32_t count, Buffer* into) try {
+    if (!into) return E_POINTER;
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    int64_t readable = std::min<uint32_t>(count, INT32_MAX);
+    if (const int32_t error = ReadableCount(&readable)) return Error(error);
+    if (readable == 0) return S_OK;
+    uint8_t* space = into->AppendSpace(static_cast<uint32_t>(readable));
+    if (!space) return Error(kErrOutOfMemory);
+    uint64_t filled = 0;
+    const int32_t error = ReadInto(space, static_cast<uint64_t>(readable), &filled);
+    into->ConsumeEnd(static_cast<uint32_t>(readable - static_cast<int64_t>(filled)));
+    return error ? Error(error) : S_OK;
+} COM_CATCH
+
+STDMETHODIMP CFileBlob::WriteFrom(const uint8_t* bytes, uint32_t count) try {
+    if (count && !bytes) return E_POINTER;
+    if (!Loaded()) return Error(ERROR_INVALID_HANDLE);
+    if (read_only_) return Error(kErrFileBlobReadOnly);
+    const int32_t code = WriteAll(bytes, count, kDirectChunk);
+    return code ? Error(code) : S_OK;
+} COM_CATCH
+
+// A file has no storage to lend: the passes read and write through the calls above.
+void CFileBlob::ReserveForWrites(uint32_t) {}
+
+const uint8_t* CFileBlob::ReadView(uint32_t, uint32_t* available) {
+    *available = 0;
+    return nullptr;
+}
+
+void CFileBlob::ReadAdvance(uint32_t) {}
+uint8_t* CFileBlob::WriteSpace(uint32_t) { return nullptr; }
+void CFileBlob::WriteCommit(uint32_t) {}
+void CFileBlob::Unwrite(uint32_t) {}
 
 STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) try {
     if (!data_array || !*data_array) return Error(E_POINTER);

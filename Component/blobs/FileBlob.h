@@ -9,6 +9,7 @@
 #include "text/transform.h"
 #include "Ombrix_h.h"
 #include "blobs/Blob.h"
+#include "blobs/direct_access.h"
 #include "com/holders.h"
 #include "com/error_reporting.h"
 #include "com/object.h"
@@ -22,7 +23,8 @@ class CFileBlob : public com::DispatchImpl<IFileBlob>,
                   public com::ErrorReporting<CFileBlob, com::TableErrors<&CLSID_Ombrix>, &IID_IFileBlob, &IID_IBlob, &IID_IBlob64>,
                   public com::ObjectRoot,
                   public com::DispatchImpl<IBlob>,
-                  public com::DispatchImpl<IBlob64> {
+                  public com::DispatchImpl<IBlob64>,
+                  public IBlobDirectAccess {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.FileBlob.2";
 
@@ -31,7 +33,8 @@ public:
         COM_INTERFACE(ISupportErrorInfo),
         COM_INTERFACE_AS(IDispatch, IFileBlob),
         COM_INTERFACE(IBlob),
-        COM_INTERFACE(IBlob64))
+        COM_INTERFACE(IBlob64),
+        COM_INTERFACE(IBlobDirectAccess))
 
     CFileBlob();
     ~CFileBlob();
@@ -59,6 +62,16 @@ public:
                         LONG* new_position) override;
     STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
 
+    // IBlobDirectAccess (module-internal): reads and writes without arrays; no storage views
+    STDMETHODIMP ReadInto(uint32_t count, Buffer* into) override;
+    STDMETHODIMP WriteFrom(const uint8_t* bytes, uint32_t count) override;
+    void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) override;
+    const uint8_t* STDMETHODCALLTYPE ReadView(uint32_t count, uint32_t* available) override;
+    void STDMETHODCALLTYPE ReadAdvance(uint32_t count) override;
+    uint8_t* STDMETHODCALLTYPE WriteSpace(uint32_t count) override;
+    void STDMETHODCALLTYPE WriteCommit(uint32_t count) override;
+    void STDMETHODCALLTYPE Unwrite(uint32_t count) override;
+
 private:
     bool Loaded() const { return file_.Ok(); }
     // Opens file_name_ in the mode the read-only flag asks for, falling back to read-only.
@@ -76,6 +89,8 @@ private:
     bool MoveTo(int64_t position) const;
     bool FileSize(int64_t* size) const;
 
+    int32_t ReadableCount(int64_t* count) const;
+    int32_t ReadInto(uint8_t* data, uint64_t count, uint64_t* filled) const;
     // Reads the data range (at most `limit` bytes of it) into `into`; the position ends after
     // the last byte read. 0 or an error code.
     int32_t ReadRange(Buffer& into, int64_t limit);

@@ -119,6 +119,7 @@ public:
     SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
     ~SafeArrayAccess() { if (data_) SafeArrayUnaccessData(array_); }
     const uint8_t* Data() const { return static_cast<const uint8_t*>(data_); }
+    uint8_t* Data() { return static_cast<uint8_t*>(data_); }
     bool Ok() const { return data_ != nullptr; }
 
 private:

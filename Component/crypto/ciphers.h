@@ -138,6 +138,9 @@ public:
     int32_t DecryptBlock(const uint8_t* in, uint8_t* out) override;
     bool EncryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
     bool DecryptRun(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv) override;
+
+private:
+    bool Run(const uint8_t* in, uint8_t* out, size_t blocks, bool chain, uint8_t* iv, bool encrypt);
 };
 
 // RC2 with an effective key length of 8 bits.
