@@ -428,9 +428,10 @@ private:
 
     Status FlushIfFull() {
         if (accumulator_.Length() + direct_.Unflushed() < cryptSYMMETRIC::kChunk) return Status::Ok();
-        direct_.Flushed();
         const Status result = WriteAll(output_, accumulator_);
-        return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, progress_, total_);
+        if (!result.IsOk()) return result;
+        direct_.Flushed();
+        return CheckEvents(events_, cipher_.event_control_gone_, progress_, total_);
     }
 
     cryptSYMMETRIC& cipher_;
@@ -716,9 +717,10 @@ private:
     }
 
     Status FlushAndReport(uint64_t position) {
-        direct_.Flushed();
         const Status result = Flush();
-        return !result.IsOk() ? result : CheckEvents(events_, cipher_.event_control_gone_, position, total_);
+        if (!result.IsOk()) return result;
+        direct_.Flushed();
+        return CheckEvents(events_, cipher_.event_control_gone_, position, total_);
     }
 
     // Passes the accumulator on: written as it is, or inflated first. Compressed data goes to
