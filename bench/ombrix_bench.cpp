@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <span>
@@ -328,6 +329,13 @@ bool MeasureRow(IOmbrix* control, const Row& row, IBlob* input_blob, std::span<c
     return restored;
 }
 
+// Whether a row is measured: all without OMBRIX_BENCH_ROWS, else those whose names (here given
+// as one text) contain it.
+bool Selected(const char* names) {
+    const char* only = std::getenv("OMBRIX_BENCH_ROWS");
+    return !only || !*only || std::strstr(names, only) != nullptr;
+}
+
 uint64_t PeakWorkingSet() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -418,7 +426,7 @@ int Run() {
     object->Release();
 
     // First, while the process is small: its memory line is the growth of the peak.
-    bool all_restored = MeasureFileCipher(control.Get());
+    bool all_restored = !Selected("fileblob-aes-1gib") || MeasureFileCipher(control.Get());
 
     const Bytes data = RandomBytes(kDataSize, 0x0bb1e5);
     ComPtr<IBlob> input = NewBlob();
@@ -430,10 +438,11 @@ int Run() {
 
     Encrypted encrypted;
     for (const Row& row : kRows) {
+        if (!Selected(row.name)) continue;
         if (!MeasureRow(control.Get(), row, input.Get(), data, encrypted)) all_restored = false;
     }
     encrypted = {};
-    if (!bench::MeasureFileBlob()) all_restored = false;
+    if (Selected("fileblob-read fileblob-write") && !bench::MeasureFileBlob()) all_restored = false;
 
     if (const uint64_t peak = PeakWorkingSet()) {
         std::printf("bench peak-working-set MiB=%llu\n", static_cast<unsigned long long>((peak + (1u << 19)) >> 20));

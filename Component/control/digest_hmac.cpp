@@ -59,8 +59,11 @@ Status COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, 
             length = staged.Length();
         }
         if (length == 0) break;  // the blob ended before its measured size
+        // Without events nothing can ask for an abort while the pieces are fed, so one update
+        // takes them all; the result is the same.
+        const uint32_t piece_length = fire_events_ || abort_request_ ? kDigestPiece : length;
         for (uint32_t done = 0; done < length;) {
-            const uint32_t piece = std::min(length - done, kDigestPiece);
+            const uint32_t piece = std::min(length - done, piece_length);
             update(bytes + done, piece);
             done += piece;
             count += piece;
