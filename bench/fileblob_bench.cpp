@@ -30,14 +30,21 @@ struct Best {
     double reference = 0;
 };
 
-// The fastest of kRuns runs of each side (each returns false on failure; its time is then 0).
-// The sides take turns, so that neither meets the page cache only after the other has filled it
-// with dirty pages.
-Best Alternating(const std::function<bool()>& ombrix, const std::function<bool()>& reference) {
+// One run of a side: `prepare` (untimed: emptying the file, so that every run writes into an
+// empty file rather than over the dirty pages of the run before), then `run`, timed. Both return
+// false on failure.
+struct Side {
+    std::function<bool()> prepare;
+    std::function<bool()> run;
+};
+
+// The fastest of kRuns runs of each side (0 for both when a run fails), the sides taking turns.
+Best Alternating(const Side& ombrix, const Side& reference) {
     Best best;
-    const auto time = [](const std::function<bool()>& run, double& fastest) {
+    const auto time = [](const Side& side, double& fastest) {
+        if (!side.prepare()) return false;
         const double start = Now();
-        if (!run()) return false;
+        if (!side.run()) return false;
         const double seconds = Now() - start;
         if (fastest == 0 || seconds < fastest) fastest = seconds;
         return true;
@@ -114,30 +121,29 @@ bool MeasureFileBlob() {
         LARGE_INTEGER zero{};
         return SetFilePointerEx(plain, zero, nullptr, FILE_BEGIN) && SetEndOfFile(plain);
     };
-    const Best write = Alternating(
-        [&] {
-            if (FAILED(blob->SetSize(0))) return false;
-            SAFEARRAY* raw = array.Get();
-            for (uint32_t i = 0; i < kRequests; ++i) {
-                if (FAILED(blob->Write(&raw))) return false;
-            }
-            return true;
-        },
-        [&] {
-            if (!rewind()) return false;
-            for (uint32_t i = 0; i < kRequests; ++i) {
-                DWORD written = 0;
-                if (!WriteFile(plain, pattern.data(), kRequest, &written, nullptr) || written != kRequest) return false;
-            }
-            return true;
-        });
+    const Best write = Alternating({[&] { return SUCCEEDED(blob->SetSize(0)); },
+                                    [&] {
+                                        SAFEARRAY* raw = array.Get();
+                                        for (uint32_t i = 0; i < kRequests; ++i) {
+                                            if (FAILED(blob->Write(&raw))) return false;
+                                        }
+                                        return true;
+                                    }},
+                                   {rewind, [&] {
+                                        for (uint32_t i = 0; i < kRequests; ++i) {
+                                            DWORD written = 0;
+                                            if (!WriteFile(plain, pattern.data(), kRequest, &written, nullptr) || written != kRequest)
+                                                return false;
+                                        }
+                                        return true;
+                                    }});
     Print("fileblob-write", write);
 
     std::vector<uint8_t> into(kRequest);
     bool same = true;
     const Best read = Alternating(
-        [&] {
-            if (FAILED(blob->Seek(0, 0, nullptr))) return false;
+        {[&] { return SUCCEEDED(blob->Seek(0, 0, nullptr)); },
+         [&] {
             for (uint32_t i = 0; i < kRequests; ++i) {
                 SAFEARRAY* raw = nullptr;
                 if (FAILED(blob->Read(kRequest, &raw))) return false;
@@ -148,16 +154,18 @@ bool MeasureFileBlob() {
                 if (std::memcmp(bytes.Data() + (i % (kRequest / 4)) * 4, pattern.data(), 4) != 0) same = false;
             }
             return true;
-        },
-        [&] {
-            LARGE_INTEGER zero{};
-            if (!SetFilePointerEx(plain, zero, nullptr, FILE_BEGIN)) return false;
-            for (uint32_t i = 0; i < kRequests; ++i) {
-                DWORD got = 0;
-                if (!ReadFile(plain, into.data(), kRequest, &got, nullptr) || got != kRequest) return false;
-            }
-            return true;
-        });
+         }},
+        {[&] {
+             LARGE_INTEGER zero{};
+             return SetFilePointerEx(plain, zero, nullptr, FILE_BEGIN) != 0;
+         },
+         [&] {
+             for (uint32_t i = 0; i < kRequests; ++i) {
+                 DWORD got = 0;
+                 if (!ReadFile(plain, into.data(), kRequest, &got, nullptr) || got != kRequest) return false;
+             }
+             return true;
+         }});
     Print("fileblob-read", read);
     CloseHandle(plain);
     if (!same) std::printf("bench fileblob-read error: the blob read other bytes than were written\n");
