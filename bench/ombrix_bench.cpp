@@ -31,7 +31,11 @@ using Microsoft::WRL::ComPtr;
 using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kDataSize = size_t{64} << 20;
-constexpr int kMaxRuns = 3;
+// Each side runs at least kMinRuns times, and a fast row more often, until both sides together
+// have run kMinSeconds (at most kMaxRuns times): a run of a few milliseconds is easily disturbed.
+constexpr int kMinRuns = 3;
+constexpr int kMaxRuns = 25;
+constexpr double kMinSeconds = 1;
 // A side stops repeating once its runs have taken this long, so that a slow row stays short.
 constexpr double kRepeatBudgetSeconds = 20;
 // Blobs are read back in pieces of this size for comparison.
@@ -181,7 +185,7 @@ struct Timings {
     Timing reference;
 };
 
-// Runs each side (returning one run's seconds, or false with a message) up to kMaxRuns times
+// Runs each side (returning one run's seconds, or false with a message) kMinRuns to kMaxRuns times
 // within the repeat budget, the two taking turns so that drifts of the machine's load or of the
 // page cache fall on both alike, and keeps each side's best time.
 template <class Ombrix, class Reference>
@@ -195,7 +199,7 @@ Timings RepeatAlternating(Ombrix ombrix, Reference reference) {
         spent += seconds;
         return timing.ok = true;
     };
-    for (int i = 0; i < kMaxRuns && spent < 2 * kRepeatBudgetSeconds; ++i) {
+    for (int i = 0; i < kMaxRuns && spent < 2 * kRepeatBudgetSeconds && (i < kMinRuns || spent < kMinSeconds); ++i) {
         if (!once(ombrix, timings.ombrix) || !once(reference, timings.reference)) break;
     }
     return timings;
