@@ -150,8 +150,7 @@ public:
     // The output's room first: making it may move a memory blob's array, which would invalidate
     // a view of the same blob taken before. A span with no input when either blob has none.
     Span Take(BlobPort& input, BlobPort& output, size_t blocks, uint32_t block) {
-        if (blocks == 0) return {};
-        uint32_t bytes = static_cast<uint32_t>(blocks * block);
+        const uint32_t bytes = static_cast<uint32_t>(blocks * block);
         uint8_t* out = output.WriteSpace(bytes);
         uint32_t available = 0;
         const uint8_t* in = out ? input.ReadView(bytes, &available) : nullptr;
@@ -380,8 +379,9 @@ private:
             !cipher_.HasKeySchedule() || reserve_ != 0 || d == 0 || static_cast<uint32_t>(cipher_.working_length_) != d ||
             (mode != at::kModeECB && mode != at::kModeCBC) || remaining_ <= d)
             return false;
-        uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
         const size_t blocks = direct_.Blocks((remaining_ - 1) / d, d);
+        if (blocks == 0) return false;  // the input's end: the staged way finishes it
+        uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
         const DirectLane::Span span = iv ? direct_.Take(input_, output_, blocks, d) : DirectLane::Span{};
         if (!span.in || !cipher_.EncryptRun(span.in, span.out, span.blocks, mode == at::kModeCBC, iv)) return direct_.Stop();
         direct_.Commit(input_, output_, span, d);
@@ -608,6 +608,7 @@ private:
             (mode != at::kModeECB && mode != at::kModeCBC))
             return 0;
         const size_t blocks = direct_.Blocks(std::min<uint64_t>((remaining - 1) / block, (before_limit - 1) / block), block);
+        if (blocks == 0) return 0;  // the input's end: the staged way finishes it
         uint8_t* iv = IvStorage(owner_.CipherIvRegister(), capacity_);
         const DirectLane::Span span = iv ? direct_.Take(input_, output_, blocks, block) : DirectLane::Span{};
         cipher_.working_length_ = static_cast<int32_t>(block);
