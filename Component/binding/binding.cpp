@@ -3,10 +3,14 @@
 #include <openssl/conf.h>
 #include <openssl/provider.h>
 
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "binding/shared_library.h"
 #include "base/error_codes.h"
@@ -35,51 +39,106 @@ constexpr CryptoBinding LinkedTable() {
 
 constexpr CryptoBinding kLinkedTable = LinkedTable();
 
-// An external library and the table bound into it, unloaded when the last hold goes.
-struct LoadedLibrary {
-    LoadedLibrary(void* handle, const CryptoBinding& table) : handle(handle), table(table) {}
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    ~LoadedLibrary() { UnloadSharedLibrary(handle); }
-    void* handle;
-    CryptoBinding table;
+// The platform's loader, the default of BindCryptoLibrary.
+class PlatformLoader final : public SharedLibraryLoader {
+public:
+    void* Load(const char* file_name) const override { return LoadSharedLibrary(file_name); }
+    void* Lookup(void* library, const char* name) const override { return LookupSharedSymbol(library, name); }
+    void Unload(void* library) const override { UnloadSharedLibrary(library); }
+    std::string Directory(void* library) const override { return SharedLibraryDirectory(library); }
+};
+constinit const PlatformLoader kPlatformLoader;
+
+// A loaded library: unloaded when the owner goes, unless released to a LoadedLibrary first.
+class LibraryHandle {
+public:
+    LibraryHandle(const SharedLibraryLoader& loader, void* handle) : loader_(loader), handle_(handle) {}
+    LibraryHandle(const LibraryHandle&) = delete;
+    LibraryHandle& operator=(const LibraryHandle&) = delete;
+    ~LibraryHandle() {
+        if (handle_) loader_.Unload(handle_);
+    }
+    void* Get() const { return handle_; }
+    const SharedLibraryLoader& Loader() const { return loader_; }
+    void* Release() { return std::exchange(handle_, nullptr); }
+
+private:
+    const SharedLibraryLoader& loader_;
+    void* handle_;
 };
 
-// Process-wide and unguarded: rebinding is done while no other operation of the module runs.
-constinit CryptoBinding g_table = LinkedTable();
-void* g_library = nullptr;                  // the library being bound, until it is owned
-std::shared_ptr<LoadedLibrary> g_loaded;    // the bound external library
-int g_fips_mode = 0;
+// An external library and the table bound into it, unloaded when the last hold goes.
+struct LoadedLibrary {
+    LoadedLibrary(LibraryHandle& library, const CryptoBinding& table) : library(library.Loader(), library.Release()), table(table) {}
+    LibraryHandle library;
+    const CryptoBinding table;
+};
+
+// Operations read the table while they run (CryptoUse, shared); a rebinding (exclusive) waits
+// until they have ended and holds back those that start meanwhile, so that it cannot be starved.
+class RebindingGate {
+public:
+    void EnterShared() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !rebinding_ && waiting_ == 0; });
+        ++readers_;
+    }
+    void LeaveShared() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (--readers_ == 0) changed_.notify_all();
+    }
+    void EnterExclusive() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++waiting_;
+        changed_.wait(lock, [this] { return !rebinding_ && readers_ == 0; });
+        --waiting_;
+        rebinding_ = true;
+    }
+    void LeaveExclusive() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rebinding_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    long readers_ = 0;
+    long waiting_ = 0;
+    bool rebinding_ = false;
+};
+
+RebindingGate g_gate;
+thread_local int t_crypto_uses = 0;  // CryptoUse nesting on this thread
+
+// The published table is immutable: the linked one or a LoadedLibrary's. It and the library
+// that owns it change together, under g_published_lock, and only inside the exclusive gate.
+constinit std::atomic<const CryptoBinding*> g_published{&kLinkedTable};
+std::mutex g_published_lock;
+std::shared_ptr<LoadedLibrary> g_loaded;  // the bound external library
+
+// Publishes `loaded`'s table, or the linked one; the library bound before is unloaded now, or
+// when the last hold on it goes.
+void Publish(std::shared_ptr<LoadedLibrary> loaded) {
+    std::shared_ptr<LoadedLibrary> previous;
+    {
+        std::lock_guard<std::mutex> lock(g_published_lock);
+        g_published.store(loaded ? &loaded->table : &kLinkedTable, std::memory_order_release);
+        previous = std::exchange(g_loaded, std::move(loaded));
+    }
+}
 
 template <class Function>
-bool Lookup(void* library, const char* name, Function& slot) {
-    void* address = LookupSharedSymbol(library, name);
+bool Lookup(const LibraryHandle& library, const char* name, Function& slot) {
+    void* address = library.Loader().Lookup(library.Get(), name);
     slot = reinterpret_cast<Function>(address);
     return address != nullptr;
-}
-
-// The common tail of every failure and of a bind without a name.
-void BindLinkedLibrary() {
-    g_table.FIPS_mode = nullptr;
-    g_table.FIPS_mode_set = nullptr;
-    g_fips_mode = 0;
-    if (g_library) {
-        UnloadSharedLibrary(g_library);
-        g_library = nullptr;
-    }
-    g_loaded.reset();  // unloaded now, or when the last object made in it is gone
-    g_table = LinkedTable();
-}
-
-int FailBinding(int code) {
-    BindLinkedLibrary();
-    return code;
 }
 
 // The generation of a library: OpenSSL_version_num's major version. A library without it predates
 // OpenSSL 1.1 (1.0.2 names its version function SSLeay) and has function shapes that the table
 // does not match, so nothing else of it may be called.
-bool IsOpenSsl3(void* library) {
+bool IsOpenSsl3(const LibraryHandle& library) {
     unsigned long (*version)(void) = nullptr;
     return Lookup(library, "OpenSSL_version_num", version) && (version() >> 28) == 3;
 }
@@ -100,7 +159,7 @@ struct ProviderSwitch {
     decltype(&::BIO_new_mem_buf) bio_new_mem_buf;
     decltype(&::BIO_free) bio_free;
 
-    bool Lookup(void* library) {
+    bool Lookup(const LibraryHandle& library) {
         return ombrix::Lookup(library, "OSSL_PROVIDER_set_default_search_path", set_search_path) &&
                ombrix::Lookup(library, "OSSL_PROVIDER_available", available) &&
                ombrix::Lookup(library, "EVP_default_properties_is_fips_enabled", fips_enabled) &&
@@ -115,8 +174,8 @@ struct ProviderSwitch {
 
     // Loads both providers and makes FIPS the default property. False when the configuration is
     // missing or the provider does not activate (its self-test or integrity check failed).
-    bool SwitchOn(void* library) const {
-        const std::string directory = SharedLibraryDirectory(library);
+    bool SwitchOn(const LibraryHandle& library) const {
+        const std::string directory = library.Loader().Directory(library.Get());
         std::string config =
             "openssl_conf = ombrix_fips_init\n"
             "[ombrix_fips_init]\nproviders = ombrix_fips_providers\n"
@@ -153,57 +212,26 @@ struct ProviderSwitch {
     }
 };
 
-// The FIPS mode flag is 1 from here on; the linked library's random method goes back to its
-// default when the library was in FIPS mode already.
-void EnterFipsMode(bool already_on) {
-    g_fips_mode = 1;
-    if (already_on) ::RAND_set_rand_method(nullptr);
-}
-
-}  // namespace
-
-const CryptoBinding& Crypto() { return g_table; }
-
-CryptoHold HoldCrypto() {
-    if (g_loaded) return CryptoHold(g_loaded, &g_loaded->table);
-    return CryptoHold(CryptoHold(), &kLinkedTable);  // the linked library is never unloaded
-}
-
-bool FipsMode() { return g_fips_mode != 0; }
-
-int BindCryptoLibrary(const char* library_name) {
-    if (!library_name || !*library_name) {
-        BindLinkedLibrary();
-        return 0;
-    }
-    // A library still bound is released first so that its handle is never lost.
-    if (g_library || g_loaded) BindLinkedLibrary();
-
-    void* library = LoadSharedLibrary(library_name);
-    if (!library) return FailBinding(kErrFipsLoad);
-    g_library = library;
-    g_table = CryptoBinding{};
-    if (!IsOpenSsl3(library)) return FailBinding(kErrFipsLoad);
+// Binds the named library into `table`, switched into FIPS mode; 0 or the error code.
+// `already_on` tells whether the library was in FIPS mode before.
+int BindExternal(const LibraryHandle& library, CryptoBinding& table, bool& already_on) {
+    if (!IsOpenSsl3(library)) return kErrFipsLoad;
 
     // A library with the FIPS_mode/FIPS_mode_set pair switches with it; one with neither switches
     // with OpenSSL 3's providers.
-    const bool has_mode_set = Lookup(library, "FIPS_mode_set", g_table.FIPS_mode_set);
-    const bool has_mode = Lookup(library, "FIPS_mode", g_table.FIPS_mode);
+    const bool has_mode_set = Lookup(library, "FIPS_mode_set", table.FIPS_mode_set);
+    const bool has_mode = Lookup(library, "FIPS_mode", table.FIPS_mode);
     const bool provider_switch = !has_mode_set && !has_mode;
     if (provider_switch) {
         ProviderSwitch providers{};
-        if (!providers.Lookup(library)) return FailBinding(kErrFipsLoad);
-        const bool already_on = providers.AlreadyOn();
-        if (!already_on && !providers.SwitchOn(library)) return FailBinding(kErrFipsInit);
-        EnterFipsMode(already_on);
+        if (!providers.Lookup(library)) return kErrFipsLoad;
+        already_on = providers.AlreadyOn();
+        if (!already_on && !providers.SwitchOn(library)) return kErrFipsInit;
     } else if (!has_mode_set || !has_mode) {
-        return FailBinding(kErrFipsLoad);
-    } else if (g_table.FIPS_mode() != 0) {
-        EnterFipsMode(true);
-    } else if (g_table.FIPS_mode_set(1) == 0) {
-        return FailBinding(kErrFipsInit);
+        return kErrFipsLoad;
     } else {
-        EnterFipsMode(false);
+        already_on = table.FIPS_mode() != 0;
+        if (!already_on && table.FIPS_mode_set(1) == 0) return kErrFipsInit;
     }
 
     // Every other entry by name, in table order; the RC5-32 entries are not looked up and the
@@ -211,15 +239,14 @@ int BindCryptoLibrary(const char* library_name) {
     // successor's name when the library does not export it; the one without a successor is
     // required only of a library with the FIPS_mode pair (OpenSSL 3 itself lacks it).
 #define ENTRY(name) \
-    if (!Lookup(library, #name, g_table.name)) return FailBinding(kErrFipsLoad);
+    if (!Lookup(library, #name, table.name)) return kErrFipsLoad;
 #define RENAMED(name, successor) \
-    if (!Lookup(library, #name, g_table.name) && !Lookup(library, #successor, g_table.name)) \
-        return FailBinding(kErrFipsLoad);
+    if (!Lookup(library, #name, table.name) && !Lookup(library, #successor, table.name)) return kErrFipsLoad;
 #define FIPS_SWITCH(name, type)
 #define UNLINKED(name, type) \
-    if (!Lookup(library, #name, g_table.name) && !provider_switch) return FailBinding(kErrFipsLoad);
+    if (!Lookup(library, #name, table.name) && !provider_switch) return kErrFipsLoad;
 #define LINKED_ONLY(name)
-#define OPTIONAL(name) Lookup(library, #name, g_table.name);
+#define OPTIONAL(name) Lookup(library, #name, table.name);
 #include "binding/entries.h"
 #undef ENTRY
 #undef RENAMED
@@ -227,14 +254,66 @@ int BindCryptoLibrary(const char* library_name) {
 #undef UNLINKED
 #undef LINKED_ONLY
 #undef OPTIONAL
-    LoadedLibrary* loaded = new (std::nothrow) LoadedLibrary(library, g_table);
-    if (!loaded) return FailBinding(kErrFipsLoad);
-    g_library = nullptr;
+    return 0;
+}
+
+// The exclusive side of the gate for the length of a rebinding.
+class Rebinding {
+public:
+    Rebinding() { g_gate.EnterExclusive(); }
+    ~Rebinding() { g_gate.LeaveExclusive(); }
+    Rebinding(const Rebinding&) = delete;
+    Rebinding& operator=(const Rebinding&) = delete;
+};
+
+}  // namespace
+
+CryptoUse::CryptoUse() {
+    if (t_crypto_uses++ == 0) g_gate.EnterShared();
+}
+
+CryptoUse::~CryptoUse() {
+    if (--t_crypto_uses == 0) g_gate.LeaveShared();
+}
+
+bool CryptoUse::Active() { return t_crypto_uses > 0; }
+
+const CryptoBinding& Crypto() { return *g_published.load(std::memory_order_acquire); }
+
+CryptoHold HoldCrypto() {
+    std::lock_guard<std::mutex> lock(g_published_lock);
+    if (g_loaded) return CryptoHold(g_loaded, &g_loaded->table);
+    return CryptoHold(CryptoHold(), &kLinkedTable);  // the linked library is never unloaded
+}
+
+// FIPS mode is on exactly while an external library's table is published.
+bool FipsMode() { return g_published.load(std::memory_order_acquire) != &kLinkedTable; }
+
+int BindCryptoLibrary(const char* library_name) { return BindCryptoLibrary(library_name, kPlatformLoader); }
+
+int BindCryptoLibrary(const char* library_name, const SharedLibraryLoader& loader) {
+    // An operation of this thread reads the table (an event handler puts FIPS): the binding stays.
+    if (CryptoUse::Active()) return kErrFipsLoad;
+    const Rebinding rebinding;
+    // The linked library first: a library still bound is released before another is loaded.
+    Publish(nullptr);
+    if (!library_name || !*library_name) return 0;
+
+    LibraryHandle library(loader, loader.Load(library_name));
+    if (!library.Get()) return kErrFipsLoad;
+    CryptoBinding table{};
+    bool already_on = false;
+    if (const int code = BindExternal(library, table, already_on)) return code;  // unloads the library
+    std::shared_ptr<LoadedLibrary> loaded;
     try {
-        g_loaded.reset(loaded);  // on failure shared_ptr deletes `loaded`, which unloads the library
+        loaded = std::make_shared<LoadedLibrary>(library, table);
     } catch (const std::bad_alloc&) {
-        return FailBinding(kErrFipsLoad);
+        return kErrFipsLoad;
     }
+    // The linked library's random method goes back to its default when the library was in FIPS
+    // mode already.
+    if (already_on) ::RAND_set_rand_method(nullptr);
+    Publish(std::move(loaded));
     return 0;
 }
 

@@ -70,7 +70,9 @@ inline constexpr int kCryptoBindingEntries = 146;
 inline constexpr int kCryptoBindingOptionalEntries = 49;
 static_assert(sizeof(CryptoBinding) == (kCryptoBindingEntries + kCryptoBindingOptionalEntries) * sizeof(void*));
 
-// The bound table. Rebinding rewrites it in place; callers read it at each call.
+// The bound table: the linked one or a loaded library's, never changed once published. A
+// rebinding publishes another; it waits for the operations that hold a CryptoUse, and the
+// library of the table it replaces stays loaded while a CryptoHold on that table lives.
 const CryptoBinding& Crypto();
 
 // The bound table, held: the library it points into stays loaded while a hold lives, also when
@@ -78,5 +80,10 @@ const CryptoBinding& Crypto();
 // (running digest and HMAC computations) take one and make every call, freeing included, through it.
 using CryptoHold = std::shared_ptr<const CryptoBinding>;
 CryptoHold HoldCrypto();
+
+// BindCryptoLibrary with the library loaded, looked up and unloaded through `loader`, which
+// outlives the binding.
+class SharedLibraryLoader;
+int BindCryptoLibrary(const char* library_name, const SharedLibraryLoader& loader);
 
 }  // namespace ombrix

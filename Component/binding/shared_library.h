@@ -15,4 +15,18 @@ void UnloadSharedLibrary(void* library);
 // the library takes file names in; empty when unknown.
 std::string SharedLibraryDirectory(void* library);
 
+// The same four calls as the binding makes them: the platform's by default, a stand-in library
+// in tests.
+class SharedLibraryLoader {
+public:
+    virtual void* Load(const char* file_name) const = 0;
+    virtual void* Lookup(void* library, const char* name) const = 0;
+    virtual void Unload(void* library) const = 0;
+    virtual std::string Directory(void* library) const = 0;
+
+protected:
+    constexpr SharedLibraryLoader() = default;
+    ~SharedLibraryLoader() = default;
+};
+
 }  // namespace ombrix

@@ -33,6 +33,7 @@ constexpr uint32_t kIvZeroTail = 256;
 }  // namespace
 
 AlgorithmSizes SizesOfType(int32_t type) {
+    const CryptoUse crypto;  // the algorithm objects are made, and freed, in the bound library
     if (const std::unique_ptr<cryptSYMMETRIC> cipher = CreateSymmetric(type))
         return {static_cast<uint16_t>(cipher->KeySize()), static_cast<uint16_t>(cipher->BlockSize())};
     if (const std::unique_ptr<cryptMAC> digest = CreateDigest(type)) return {0, static_cast<uint16_t>(digest->GetSize())};
@@ -188,15 +189,19 @@ STDMETHODIMP COmbrix::put_Encoding(LONG value) try {
 STDMETHODIMP COmbrix::get_FIPS(BSTR* value) try { return fips_.CopyTo(value); } COM_CATCH
 
 // Every put first leaves FIPS mode, so that putting the same name again reloads the library.
+// A put from an event handler of a running operation is refused: that operation reads the table.
 STDMETHODIMP COmbrix::put_FIPS(BSTR value) try {
+    if (CryptoUse::Active()) return Error(kErrFipsLoad);
     const uint32_t length = value ? static_cast<uint32_t>(wcsnlen(value, SysStringLen(value))) : 0;
+    std::string name;
+    if (length && !NarrowAnsi(value, length, name)) return E_OUTOFMEMORY;
     // Running computations hold objects of the bound library: they go before it changes.
     DropCachedComputations();
-    if (FipsMode()) BindCryptoLibrary(nullptr);
+    // One rebinding: the FIPS library bound before is released first.
     if (length) {
-        std::string name;
-        if (!NarrowAnsi(value, length, name)) return E_OUTOFMEMORY;
         if (const int code = BindCryptoLibrary(name.c_str())) return Error(code);
+    } else if (FipsMode()) {
+        BindCryptoLibrary(nullptr);
     }
     com::Bstr copy = com::Bstr::Copy(value);
     if (value && !copy.Get()) return E_OUTOFMEMORY;
@@ -210,6 +215,7 @@ int32_t COmbrix::FipsLibraryCheck() const { return !fips_.Empty() && !FipsMode()
 // object do not reach the key. A variable passed by reference is followed and its value
 // copied, so that nothing points into the caller's variable once the put returns.
 STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) try {
+    const CryptoUse crypto;  // a certificate's or PEM key is converted in the crypto library
     const VARIANT& given = com::Dereference(value);
     secret_key_.CopyValueOf(given);
     SecureZero(key_bytes_.Data(), key_bytes_.Length());
@@ -223,6 +229,7 @@ STDMETHODIMP COmbrix::put_SecretKey(VARIANT value) try {
 // The IV register restarts from the derived bytes, zero beyond them, cut or extended to the
 // block size of the current Type.
 STDMETHODIMP COmbrix::put_InitVector(VARIANT value) try {
+    const CryptoUse crypto;
     const VARIANT& given = com::Dereference(value);
     init_vector_.CopyValueOf(given);
     iv_register_.Clear();

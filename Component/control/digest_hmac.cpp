@@ -83,6 +83,7 @@ Status COmbrix::FeedDigest(IBlob* data, IBlob* out_blob, UpdateFunction update, 
 template <class Computation, class Create>
 HRESULT COmbrix::RunComputation(std::unique_ptr<Computation>& cached, IBlob* data, IBlob* out_blob, Create create) {
     if (!data) return E_INVALIDARG;
+    const CryptoUse crypto;
     auto hold = HoldSelf();
     const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
     const com::Ptr<IBlob> output_blob = com::TryQuery<IBlob>(out_blob);

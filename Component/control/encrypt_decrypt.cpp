@@ -126,6 +126,7 @@ int32_t COmbrix::PrepareCipher(const char* operation, std::unique_ptr<cryptSYMME
 }
 
 STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
+    const CryptoUse crypto;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     if (!data) return E_INVALIDARG;
     auto hold = HoldSelf();
@@ -180,6 +181,7 @@ STDMETHODIMP COmbrix::Encrypt(IBlob* data, IBlob* out_blob) try {
 } COM_CATCH
 
 STDMETHODIMP COmbrix::Decrypt(IBlob* data, IBlob* out_blob) try {
+    const CryptoUse crypto;
     if (!data) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();

@@ -8,6 +8,7 @@
 #include "codesign/authenticode_signer.h"
 #include "codesign/pe_image.h"
 #include "com/variant_reference.h"
+#include "binding/fips.h"
 #include "control/Ombrix.h"
 #include "control/blob_access.h"
 #include "codesign/certificate_table.h"
@@ -82,6 +83,7 @@ AuthenticodeDigest SignatureDigest(int32_t type) {
 
 STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_url, VARIANT description,
                               VARIANT url) try {
+    const CryptoUse crypto;
     if (!data || !out_blob) return E_INVALIDARG;
     const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);
     const com::Ptr<IBlob> output = com::TryQuery<IBlob>(out_blob);
@@ -135,6 +137,7 @@ STDMETHODIMP COmbrix::SignEXE(IBlob* data, IBlob* out_blob, VARIANT timestamp_ur
 } COM_CATCH
 
 STDMETHODIMP COmbrix::VerifyEXE(IBlob* data, ICertificate** certificate) try {
+    const CryptoUse crypto;
     if (certificate) *certificate = nullptr;
     if (!data) return E_INVALIDARG;
     const com::Ptr<IBlob> input = com::TryQuery<IBlob>(data);

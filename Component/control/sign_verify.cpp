@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "binding/fips.h"
 #include "control/Ombrix.h"
 #include "control/blob_access.h"
 #include "control/debug_log.h"
@@ -54,6 +55,7 @@ int32_t COmbrix::PrepareAsymmetric(const char* operation, bool key_now, std::uni
 }
 
 STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
+    const CryptoUse crypto;
     if (!data) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);
     auto hold = HoldSelf();
@@ -87,6 +89,7 @@ STDMETHODIMP COmbrix::Sign(IBlob* data, IBlob* out_blob) try {
 } COM_CATCH
 
 STDMETHODIMP COmbrix::Verify(IBlob* data, IBlob* signature, VARIANT_BOOL* valid) try {
+    const CryptoUse crypto;
     if (valid) *valid = VARIANT_FALSE;
     if (!data || !signature) return E_INVALIDARG;
     if (const int32_t code = FipsLibraryCheck()) return Error(code);

@@ -104,6 +104,7 @@ bool DrainSink(BIO* sink, Buffer& output) {
 // of a memory sink. The input goes in pieces because the library's write length is an int, and
 // the sink is emptied after each piece because its length is reported as a long (32 bits here).
 bool EncodeThroughFilter(const uint8_t* bytes, uint32_t count, Buffer& output) {
+    const CryptoUse crypto;  // a blob converts outside any operation too
     BioChainPtr sink(Crypto().BIO_new(Crypto().BIO_s_mem()));
     if (!sink) return false;
     BioChainPtr chain(Crypto().BIO_new(Crypto().BIO_f_base64()));

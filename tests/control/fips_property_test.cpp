@@ -7,6 +7,7 @@
 #include "control/Ombrix.h"
 #include "base/error_codes.h"
 #include "com/error_report.h"
+#include "control/fake_sink.h"
 #include "control/memory_blobs.h"
 #include "test_util.h"
 
@@ -126,6 +127,35 @@ TEST_F(FipsProperty, BindingIsPerProcessWhileTheStringIsPerControl) {
     // Emptying A's string lifts the refusal.
     EXPECT_EQ(PutFips(a_.Get(), L""), S_OK);
     EXPECT_NE(a_->Encrypt(nullptr, nullptr), com::ErrorHResult(ombrix::kErrFipsLoad));
+}
+
+// A Progress handler runs inside the operation, which reads the binding: a FIPS put there is
+// refused and changes nothing, while another operation on the same thread runs.
+TEST_F(FipsProperty, PutFromAHandlerIsRefusedWhileNestedOperationsRun) {
+    std::vector<test::Call> calls;
+    test::FakeSink sink(1, calls);
+    int handled = 0;
+    sink.on_invoke = [&] {
+        if (calls.back().id != 1 || handled++) return;
+        ExpectError(PutFips(a_.Get(), L"fips_switch_ok.dll"), ombrix::kErrFipsLoad);
+        EXPECT_FALSE(ombrix::FipsMode());
+        auto out = test::NewBlob();
+        EXPECT_EQ(b_->Digest(test::NewBlob({'a', 'b', 'c'}).Get(), out.Get()), S_OK);  // SHA-1 of abc
+        EXPECT_EQ(test::Content(out.Get()), (test::Bytes{0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
+                                                         0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d}));
+    };
+    DWORD cookie = 0;
+    auto point = test::EventsPoint(a_.Get());
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    ASSERT_EQ(a_->put_type(SHA256), S_OK);
+    ASSERT_EQ(b_->put_type(SHA1), S_OK);
+    auto out = test::NewBlob();
+    EXPECT_EQ(a_->Digest(test::NewBlob(test::Bytes(5000, 7)).Get(), out.Get()), S_OK);
+    EXPECT_EQ(handled, 5);
+    EXPECT_EQ(FipsOf(a_.Get()), L"<null>");
+    point->Unadvise(cookie);
+    EXPECT_EQ(PutFips(a_.Get(), L"fips_switch_ok.dll"), S_OK);  // outside any operation it binds
+    EXPECT_TRUE(ombrix::FipsMode());
 }
 
 // A put on one control rebinds the process while another holds running computations: they go on

@@ -247,6 +247,16 @@ def main():
     images.append(bytes(signed))
     write(out, "pe_layout", [bytes([i * 37]) + im for i, im in enumerate(images)])
 
+    # Flags (bits: no load, no version probe, no FIPS_mode, no FIPS_mode_set, provider calls,
+    # inside an operation; top two: the directory), the version, the FIPS_mode and FIPS_mode_set
+    # answers, the provider answers, then a bitmap of the entry names not exported.
+    def probe(flags, version=0x30000000, mode=0, mode_set=1, provider=0, missing=b""):
+        return bytes([flags]) + struct.pack(">I", version) + bytes([mode, mode_set, provider]) + missing
+    write(out, "library_probe", [probe(0), probe(0, mode=1), probe(0, mode_set=0), probe(0, version=0x10002000),
+                                 probe(2), probe(4), probe(0, missing=b"\0\x20"), probe(1), probe(32),
+                                 probe(0x9C, provider=0x6B), probe(0x9C, provider=0x06), probe(0x5C, provider=0x6B),
+                                 probe(0x9C, provider=0xEB)])
+
 
 if __name__ == "__main__":
     main()
