@@ -28,12 +28,7 @@ constexpr CryptoBinding LinkedTable() {
 #define LINKED_ONLY(name) &::name,
 #define OPTIONAL(name) &::name,
 #include "binding/entries.h"
-#undef ENTRY
-#undef RENAMED
-#undef FIPS_SWITCH
-#undef UNLINKED
-#undef LINKED_ONLY
-#undef OPTIONAL
+#include "binding/entries_end.h"
     };
 }
 
@@ -248,12 +243,7 @@ int BindExternal(const LibraryHandle& library, CryptoBinding& table, bool& alrea
 #define LINKED_ONLY(name)
 #define OPTIONAL(name) Lookup(library, #name, table.name);
 #include "binding/entries.h"
-#undef ENTRY
-#undef RENAMED
-#undef FIPS_SWITCH
-#undef UNLINKED
-#undef LINKED_ONLY
-#undef OPTIONAL
+#include "binding/entries_end.h"
     return 0;
 }
 

@@ -58,12 +58,7 @@ struct CryptoBinding {
 #define LINKED_ONLY(name) decltype(&::name) name;
 #define OPTIONAL(name) decltype(&::name) name;
 #include "binding/entries.h"
-#undef ENTRY
-#undef RENAMED
-#undef FIPS_SWITCH
-#undef UNLINKED
-#undef LINKED_ONLY
-#undef OPTIONAL
+#include "binding/entries_end.h"
 };
 
 inline constexpr int kCryptoBindingEntries = 146;

@@ -138,12 +138,7 @@ const std::unordered_map<std::string_view, Export>& Exports() {
 #define LINKED_ONLY(name) entry(#name, true);
 #define OPTIONAL(name) entry(#name);
 #include "binding/entries.h"
-#undef ENTRY
-#undef RENAMED
-#undef FIPS_SWITCH
-#undef UNLINKED
-#undef LINKED_ONLY
-#undef OPTIONAL
+#include "binding/entries_end.h"
         map["BIO_new_mem_buf"].address = reinterpret_cast<void*>(&FakeBioNewMemBuf);
         map["BIO_free"].address = reinterpret_cast<void*>(&FakeBioFree);
         const std::pair<const char*, void*> switches[] = {
@@ -242,12 +237,7 @@ bool StandInTablePublished() {
 #define LINKED_ONLY(name) all = all && !table.name;
 #define OPTIONAL(name) all = all && is(table.name, Exported(#name));
 #include "binding/entries.h"
-#undef ENTRY
-#undef RENAMED
-#undef FIPS_SWITCH
-#undef UNLINKED
-#undef LINKED_ONLY
-#undef OPTIONAL
+#include "binding/entries_end.h"
     return all;
 }
 
