@@ -428,18 +428,8 @@ STDMETHODIMP CFileBlob::WriteFrom(const uint8_t* bytes, uint32_t count) try {
     return code ? Error(code) : S_OK;
 } COM_CATCH
 
-// A file has no storage to lend: the passes read and write through the calls above.
+// A file grows as it is written: nothing to reserve.
 void CFileBlob::ReserveForWrites(uint32_t) {}
-
-const uint8_t* CFileBlob::ReadView(uint32_t, uint32_t* available) {
-    *available = 0;
-    return nullptr;
-}
-
-void CFileBlob::ReadAdvance(uint32_t) {}
-uint8_t* CFileBlob::WriteSpace(uint32_t) { return nullptr; }
-void CFileBlob::WriteCommit(uint32_t) {}
-void CFileBlob::Unwrite(uint32_t) {}
 
 STDMETHODIMP CFileBlob::Write(SAFEARRAY** data_array) try {
     if (!data_array || !*data_array) return Error(E_POINTER);

@@ -62,15 +62,10 @@ public:
                         LONG* new_position) override;
     STDMETHODIMP SetSize64(LONG size_hi, LONG size_lo) override;
 
-    // IBlobDirectAccess (module-internal): reads and writes without arrays; no storage views
+    // IBlobDirectAccess (module-internal): reads and writes without arrays
     STDMETHODIMP ReadInto(uint32_t count, Buffer* into) override;
     STDMETHODIMP WriteFrom(const uint8_t* bytes, uint32_t count) override;
     void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) override;
-    const uint8_t* STDMETHODCALLTYPE ReadView(uint32_t count, uint32_t* available) override;
-    void STDMETHODCALLTYPE ReadAdvance(uint32_t count) override;
-    uint8_t* STDMETHODCALLTYPE WriteSpace(uint32_t count) override;
-    void STDMETHODCALLTYPE WriteCommit(uint32_t count) override;
-    void STDMETHODCALLTYPE Unwrite(uint32_t count) override;
 
 private:
     bool Loaded() const { return file_.Ok(); }

@@ -18,7 +18,8 @@ class CMemBlob : public com::DispatchImpl<IMemBlob>,
                  public com::ErrorReporting<CMemBlob, com::TableErrors<&CLSID_Ombrix>, &IID_IMemBlob, &IID_IBlob>,
                  public com::ObjectRoot,
                  public com::DispatchImpl<IBlob>,
-                 public IBlobDirectAccess {
+                 public IBlobDirectAccess,
+                 public IBlobStorageAccess {
 public:
     static constexpr wchar_t kProgId[] = L"Kestrane.MemBlob.2";
 
@@ -27,12 +28,14 @@ public:
         COM_INTERFACE(ISupportErrorInfo),
         COM_INTERFACE_AS(IDispatch, IMemBlob),
         COM_INTERFACE(IBlob),
-        COM_INTERFACE(IBlobDirectAccess))
+        COM_INTERFACE(IBlobDirectAccess),
+        COM_INTERFACE(IBlobStorageAccess))
 
     // IBlobDirectAccess (module-internal)
     STDMETHODIMP ReadInto(uint32_t count, Buffer* into) override;
     STDMETHODIMP WriteFrom(const uint8_t* bytes, uint32_t count) override;
     void STDMETHODCALLTYPE ReserveForWrites(uint32_t count) override;
+    // IBlobStorageAccess (module-internal)
     const uint8_t* STDMETHODCALLTYPE ReadView(uint32_t count, uint32_t* available) override;
     void STDMETHODCALLTYPE ReadAdvance(uint32_t count) override;
     uint8_t* STDMETHODCALLTYPE WriteSpace(uint32_t count) override;

@@ -14,7 +14,8 @@ Status Outcome(HRESULT hr) { return Status::Failure(static_cast<int32_t>(hr)); }
 }  // namespace
 
 ComBlobPort::ComBlobPort(IBlob* blob)
-    : blob_(blob), blob64_(com::TryQuery<IBlob64>(blob)), direct_(com::TryQuery<IBlobDirectAccess>(blob, IID_IBlobDirectAccess)) {}
+    : blob_(blob), blob64_(com::TryQuery<IBlob64>(blob)), direct_(com::TryQuery<IBlobDirectAccess>(blob, IID_IBlobDirectAccess)),
+      storage_(com::TryQuery<IBlobStorageAccess>(blob, IID_IBlobStorageAccess)) {}
 
 Status ComBlobPort::Read(uint32_t count, Buffer& into) {
     if (direct_) return Outcome(direct_->ReadInto(std::min<uint32_t>(count, INT32_MAX), &into));
@@ -74,21 +75,21 @@ void ComBlobPort::ExpectWrites(uint64_t additional) {
 
 const uint8_t* ComBlobPort::ReadView(uint32_t count, uint32_t* available) {
     *available = 0;
-    return direct_ ? direct_->ReadView(count, available) : nullptr;
+    return storage_ ? storage_->ReadView(count, available) : nullptr;
 }
 
 void ComBlobPort::ReadAdvance(uint32_t count) {
-    if (direct_) direct_->ReadAdvance(count);
+    if (storage_) storage_->ReadAdvance(count);
 }
 
-uint8_t* ComBlobPort::WriteSpace(uint32_t count) { return direct_ ? direct_->WriteSpace(count) : nullptr; }
+uint8_t* ComBlobPort::WriteSpace(uint32_t count) { return storage_ ? storage_->WriteSpace(count) : nullptr; }
 
 void ComBlobPort::WriteCommit(uint32_t count) {
-    if (direct_) direct_->WriteCommit(count);
+    if (storage_) storage_->WriteCommit(count);
 }
 
 void ComBlobPort::Unwrite(uint32_t count) {
-    if (direct_) direct_->Unwrite(count);
+    if (storage_) storage_->Unwrite(count);
 }
 
 Status ComBlobPort::SetSize(uint64_t size) {

@@ -31,7 +31,8 @@ public:
 private:
     com::Ptr<IBlob> blob_;
     com::Ptr<IBlob64> blob64_;
-    com::Ptr<IBlobDirectAccess> direct_;  // the module's own memory blob
+    com::Ptr<IBlobDirectAccess> direct_;    // the module's own memory and file blobs
+    com::Ptr<IBlobStorageAccess> storage_;  // the module's own memory blob
 };
 
 }  // namespace ombrix
